@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake --preset mingw
+cmake --build --preset mingw
+
+# One persistent wineserver for the whole run: each test program then starts
+# in a fraction of a second instead of waiting for a new server.
+build/mingw/wine-run.sh --server-start
+trap 'build/mingw/wine-run.sh --server-stop >/dev/null 2>&1 || true' EXIT
+ctest --preset mingw "$@"

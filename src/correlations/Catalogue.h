@@ -1,0 +1,24 @@
+// What tells one correlation class from another.
+#pragma once
+
+#include <windows.h>
+
+namespace pvt {
+
+// How a class turns the property block into its four published values.
+enum class Publication { Common, MassFlowRate, VolFlowRate, Viscosity };
+
+struct CorrelationRow {
+    const char* name;          // catalogue name: the class is C + name
+    CLSID classId;
+    IID interfaceId;           // the class's own dual interface
+    int scriptResourceId;      // its "REGISTRY" resource
+    const char* displayName;
+    LONG kindCode;
+    Publication publication;
+    int slot;                  // the property slot of a common publication
+};
+
+extern const CorrelationRow kBubblePtPressureRow;
+
+}  // namespace pvt

@@ -1,0 +1,10 @@
+#include "correlations/ConnectionInfo.h"
+
+namespace pvt {
+
+CConnectionInfo::~CConnectionInfo() {
+    source.Reset();
+    connectionSet.Reset();
+}
+
+}  // namespace pvt

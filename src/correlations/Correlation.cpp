@@ -1,0 +1,131 @@
+#include "correlations/Correlation.h"
+
+#include "host/HostObjects.h"
+#include "host/Text.h"
+#include "host/VariableDefinition.h"
+
+#include <objbase.h>
+
+#include <cassert>
+#include <cstdlib>
+#include <new>
+
+namespace pvt {
+
+namespace {
+
+template <class T>
+void** OutPointer(Microsoft::WRL::ComPtr<T>& pointer) {
+    return reinterpret_cast<void**>(pointer.ReleaseAndGetAddressOf());
+}
+
+}  // namespace
+
+void ClassIdToText(REFCLSID classId, char* buffer, int length) {
+    if (buffer == nullptr) return;
+    if (length < CLSID_STRING_SIZE) {
+        assert(length >= CLSID_STRING_SIZE);
+        if (length > 0) buffer[0] = '\0';
+        return;
+    }
+    buffer[0] = '\0';
+    LPOLESTR wide = nullptr;
+    const HRESULT hr = StringFromCLSID(classId, &wide);
+    if (FAILED(hr) || wide == nullptr) {
+        assert(SUCCEEDED(hr));
+        throw std::bad_alloc();  // StringFromCLSID fails only when memory runs out
+    }
+    const std::size_t written = std::wcstombs(buffer, wide, static_cast<std::size_t>(length));
+    if (written == static_cast<std::size_t>(-1) || written >= static_cast<std::size_t>(length)) {
+        buffer[0] = '\0';
+    }
+    CoTaskMemFree(wide);
+}
+
+CCorrelation::CCorrelation(const CorrelationRow& row) : row_(row) {
+    char text[CLSID_STRING_SIZE];
+    ClassIdToText(row.classId, text, CLSID_STRING_SIZE);
+    classIdText = text;
+    displayName = row.displayName;
+}
+
+CCorrelation::~CCorrelation() { ReleaseHostObjectsAndRecords(); }
+
+LONG CCorrelation::Cleanup() {
+    ReleaseHostObjectsAndRecords();
+    return 0;
+}
+
+void CCorrelation::ReleaseHostObjectsAndRecords() {
+    exposedSet.Reset();
+    templateSet.Reset();
+    phaseVariable.Reset();
+    for (auto& record : connections) record.reset();
+    connections.clear();  // keeps the storage
+}
+
+HRESULT CCorrelation::CompleteConstruction() {
+    try {
+        return CompleteConstructionSteps();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT CCorrelation::CompleteConstructionSteps() {
+    // A set reported as created but not given fails here, so that a Ready
+    // object always holds all three host objects.
+    if (FAILED(CreateHostObject(CLSID_HostVariableSet, IID_IHostVariableSet,
+                                OutPointer(exposedSet))) || !exposedSet) {
+        return E_FAIL;
+    }
+    if (FAILED(CreateHostObject(CLSID_HostVariableSet, IID_IHostVariableSet,
+                                OutPointer(templateSet)))) {
+        return E_FAIL;
+    }
+    if (FAILED(CreateHostObject(CLSID_HostVariable, IID_IHostVariable,
+                                OutPointer(phaseVariable))) || !phaseVariable) {
+        return E_FAIL;
+    }
+    if (FAILED(phaseVariable->SetTaggedName(kPhaseValuesName.text()))) return E_FAIL;
+    if (FAILED(phaseVariable->SetFlag(-1))) return E_FAIL;
+    if (ApplyVariableDefinition(kPhaseValuesNarrow, phaseVariable.Get()) == 0) return E_FAIL;
+    if (!templateSet) return E_FAIL;
+    if (FAILED(templateSet->AddVariable(phaseVariable.Get()))) return E_FAIL;
+    kindCode = row_.kindCode;
+    return S_OK;
+}
+
+HRESULT CCorrelation::InternalQueryInterface(REFIID iid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, row_.interfaceId) ||
+        IsEqualIID(iid, IID_IDispatch)) {
+        *object = static_cast<IDispatch*>(this);
+    } else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    static_cast<IUnknown*>(*object)->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP CCorrelation::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr) return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+STDMETHODIMP CCorrelation::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+
+STDMETHODIMP CCorrelation::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCorrelation::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                  UINT*) {
+    return E_NOTIMPL;
+}
+
+}  // namespace pvt

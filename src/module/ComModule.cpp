@@ -1,0 +1,10 @@
+#include "module/ComModule.h"
+
+namespace pvt {
+
+CComModule& Module() {
+    static CComModule module;
+    return module;
+}
+
+}  // namespace pvt

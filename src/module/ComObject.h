@@ -1,0 +1,98 @@
+// The reference-counting layer under every correlation object: the count
+// slot of the object root and the standalone wrapper that owns the object's
+// lifetime.
+#pragma once
+
+#include "module/ComModule.h"
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include <new>
+
+namespace pvt {
+
+// Set by a wrapper's destruction so that reference changes made during the
+// clean-up cannot start a second destruction.
+inline constexpr LONG kDestructionSentinel = -(2147483647L / 2);
+
+struct CComSingleThreadModel {
+    static LONG Increment(LONG* value) { return ++*value; }
+    static LONG Decrement(LONG* value) { return --*value; }
+};
+
+// Holds the object's reference count. In the aggregated form the same slot
+// holds the outer object's IUnknown instead.
+template <class ThreadModel>
+class CComObjectRootEx {
+public:
+    CComObjectRootEx() { refSlot_.count = 0; }
+
+    LONG InternalAddRef() { return ThreadModel::Increment(&refSlot_.count); }
+    LONG InternalRelease() { return ThreadModel::Decrement(&refSlot_.count); }
+
+protected:
+    union RefSlot {
+        LONG count;
+        IUnknown* outer;
+    };
+    RefSlot refSlot_;
+};
+
+// A standalone object of class T. T provides InternalQueryInterface,
+// CompleteConstruction and a virtual destructor; the wrapper adds IUnknown.
+template <class T>
+class CComObject final : public T {
+public:
+    CComObject() { Module().Lock(); }
+
+    ~CComObject() override {
+        this->refSlot_.count = kDestructionSentinel;
+        Module().Unlock();
+    }
+
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(this->InternalAddRef()); }
+
+    STDMETHOD_(ULONG, Release)() override {
+        const LONG count = this->InternalRelease();
+        if (count == 0) {
+            // Keeps the module from looking unloadable while destruction runs.
+            Module().Lock();
+            delete this;
+            Module().Unlock();
+        }
+        return static_cast<ULONG>(count);
+    }
+
+    STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
+        return this->InternalQueryInterface(iid, object);
+    }
+
+    // Allocates, constructs and completes an object, then queries it for iid.
+    // Any failure destroys the object; allocation failure gives E_OUTOFMEMORY.
+    static HRESULT CreateInstance(REFIID iid, void** object) {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        CComObject* created = nullptr;
+        try {
+            created = new CComObject();
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;  // nothing allocated, no lock taken
+        } catch (...) {
+            return E_FAIL;
+        }
+        return created->Complete(iid, object);
+    }
+
+private:
+    HRESULT Complete(REFIID iid, void** object) {
+        this->InternalAddRef();
+        HRESULT hr = this->CompleteConstruction();
+        this->InternalRelease();
+        if (SUCCEEDED(hr)) hr = this->InternalQueryInterface(iid, object);
+        if (FAILED(hr)) delete this;
+        return SUCCEEDED(hr) ? S_OK : hr;
+    }
+};
+
+}  // namespace pvt
