@@ -42,7 +42,8 @@ void ClassIdToText(REFCLSID classId, char* buffer, int length) {
     CoTaskMemFree(wide);
 }
 
-CCorrelation::CCorrelation(const CorrelationRow& row) : row_(row) {
+CCorrelation::CCorrelation(const CorrelationRow& row, CComTypeInfoHolder& ownTypeInfo)
+    : row_(row), ownTypeInfo_(ownTypeInfo) {
     char text[CLSID_STRING_SIZE];
     ClassIdToText(row.classId, text, CLSID_STRING_SIZE);
     classIdText = text;
@@ -100,32 +101,25 @@ HRESULT CCorrelation::CompleteConstructionSteps() {
 
 HRESULT CCorrelation::InternalQueryInterface(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
+    IUnknown* found = nullptr;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, row_.interfaceId) ||
         IsEqualIID(iid, IID_IDispatch)) {
-        *object = static_cast<IDispatch*>(this);
-    } else {
-        *object = nullptr;
-        return E_NOINTERFACE;
+        found = static_cast<IOwnDispatch*>(this);
+    } else if (IsEqualIID(iid, IID_ICorrelation)) {
+        found = static_cast<ICorrelation*>(this);
     }
-    static_cast<IUnknown*>(*object)->AddRef();
+    *object = found;
+    if (found == nullptr) return E_NOINTERFACE;
+    found->AddRef();
     return S_OK;
 }
 
-STDMETHODIMP CCorrelation::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = 1;
-    return S_OK;
-}
+CComTypeInfoHolder& CCorrelation::TypeInfoHolder(IOwnDispatch*) { return ownTypeInfo_; }
 
-STDMETHODIMP CCorrelation::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
-
-STDMETHODIMP CCorrelation::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCorrelation::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                  UINT*) {
-    return E_NOTIMPL;
+CComTypeInfoHolder& CCorrelation::TypeInfoHolder(ICorrelation*) {
+    // One holder for ICorrelation, shared by every class.
+    static CComTypeInfoHolder holder(LIBID_HostCorrelationLib, IID_ICorrelation);
+    return holder;
 }
 
 }  // namespace pvt

@@ -6,6 +6,9 @@
 #include "correlations/ConnectionInfo.h"
 #include "host/HostInterfaces.h"
 #include "module/ComObject.h"
+#include "module/DispatchImpl.h"
+
+#include "HostCorrelation.h"
 
 #include <wrl/client.h>
 
@@ -17,12 +20,23 @@ namespace pvt {
 
 inline constexpr int CLSID_STRING_SIZE = 39;
 
+// Result codes of ICorrelation.
+inline constexpr HRESULT E_CONNECTION_REFUSED = static_cast<HRESULT>(0x80040200L);
+inline constexpr HRESULT E_NO_SUCH_CONNECTION = static_cast<HRESULT>(0x80040202L);
+
+// A correlation class's own dual interface. Every one of them declares
+// nothing beyond IDispatch, so this one shape serves them all; the class's
+// interface identifier is what tells them apart.
+struct IOwnDispatch : public IDispatch {};
+
 // Writes the class identifier in registry form, upper case, into buffer.
 // A buffer below 39 characters, or a failed conversion, leaves it empty (and
 // asserts in debug builds); a failed StringFromCLSID throws std::bad_alloc.
 void ClassIdToText(REFCLSID classId, char* buffer, int length);
 
-class CCorrelation : public CComObjectRootEx<CComSingleThreadModel>, public IDispatch {
+class CCorrelation : public CComObjectRootEx<CComSingleThreadModel>,
+                     public IDispatchImpl<IOwnDispatch, CCorrelation>,
+                     public IDispatchImpl<ICorrelation, CCorrelation> {
 public:
     CCorrelation(const CCorrelation&) = delete;
     CCorrelation& operator=(const CCorrelation&) = delete;
@@ -40,21 +54,31 @@ public:
     // created stays until the object is destroyed.
     HRESULT CompleteConstruction();
 
-    // Own interface and IDispatch with the primary pointer; IUnknown too.
+    // The own interface, IDispatch and IUnknown with the primary pointer;
+    // ICorrelation with its own.
     HRESULT InternalQueryInterface(REFIID iid, void** object);
 
     const CorrelationRow& Row() const { return row_; }
 
-    // IDispatch of the own interface.
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override;
-    STDMETHOD(GetTypeInfo)(UINT index, LCID locale, ITypeInfo** typeInfo) override;
-    STDMETHOD(GetIDsOfNames)(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
-                             DISPID* ids) override;
-    STDMETHOD(Invoke)(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
-                      VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+    // The type information of each dispatch side.
+    CComTypeInfoHolder& TypeInfoHolder(IOwnDispatch*);
+    CComTypeInfoHolder& TypeInfoHolder(ICorrelation*);
+
+    // ICorrelation
+    STDMETHOD(GetDisplayName)(BSTR* text) override;
+    STDMETHOD(GetClassIdText)(BSTR* text) override;
+    STDMETHOD(GetInteger1)(LONG* value) override;
+    STDMETHOD(GetInteger2)(LONG* value) override;
+    STDMETHOD(GetInteger3)(LONG* value) override;
+    STDMETHOD(GetInteger4)(LONG* value) override;
+    STDMETHOD(Connect)(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
+                       IUnknown** connectionSet) override;
+    STDMETHOD(Disconnect)(LONG connectionId) override;
+    STDMETHOD(Calculate)(LONG connectionId) override;
+    STDMETHOD(GetVariableSet)(IUnknown** variableSet) override;
 
 protected:
-    explicit CCorrelation(const CorrelationRow& row);
+    CCorrelation(const CorrelationRow& row, CComTypeInfoHolder& ownTypeInfo);
 
 public:
     std::string classIdText;
@@ -70,13 +94,15 @@ public:
 private:
     HRESULT CompleteConstructionSteps();
     void ReleaseHostObjectsAndRecords();
+    // Position of the first record with id, or connections.size().
+    std::size_t FindConnection(LONG connectionId) const;
+    HRESULT ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
+                          IUnknown** connectionSet);
+    HRESULT RemoveConnection(std::size_t position);
+    HRESULT CalculateConnection(const CConnectionInfo& record);
 
     const CorrelationRow& row_;
-};
-
-class CBubblePtPressure : public CCorrelation {
-public:
-    CBubblePtPressure() : CCorrelation(kBubblePtPressureRow) {}
+    CComTypeInfoHolder& ownTypeInfo_;
 };
 
 }  // namespace pvt

@@ -16,6 +16,8 @@ namespace pvt::test {
 struct FakeCounters {
     static LONG LiveObjects();
     static LONG References();
+    // Whether the fakes write their calls into the shared log.
+    static void SetLogging(bool enabled);
 };
 
 // Takes over the creator's reference of a new fake. (MinGW's ComPtr::Attach
@@ -41,7 +43,10 @@ public:
 protected:
     ULONG DoAddRef();
     ULONG DoRelease();
-    void Note(const std::string& call) const;
+    static constexpr long kNoNumber = -2147483647L - 1;
+    // Logs "Name.call", or "Name.call<number><tail>"; builds no text while
+    // logging is off.
+    void Note(const char* call, long number = kNoNumber, const char* tail = "") const;
 
 private:
     std::string name_;
@@ -65,8 +70,48 @@ public:
     STDMETHOD_(ULONG, Release)() override { return DoRelease(); }
     STDMETHOD(GetItem)(LONG itemKey, ISourceItem** item) override;
 
-    // Called by GetItem; by default it fails with E_NOTIMPL.
-    std::function<HRESULT(LONG, ISourceItem**)> onGetItem;
+    // What GetItem hands out: itemResult, with item when that succeeds.
+    Microsoft::WRL::ComPtr<ISourceItem> item;
+    HRESULT itemResult = S_OK;
 };
+
+class FakeItem final : public FakeBase, public ISourceItem {
+public:
+    explicit FakeItem(std::string name = "Item") : FakeBase(std::move(name)) {}
+    STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
+    STDMETHOD_(ULONG, AddRef)() override { return DoAddRef(); }
+    STDMETHOD_(ULONG, Release)() override { return DoRelease(); }
+    STDMETHOD(GetFluid)(IUnknown** fluid) override;
+    STDMETHOD(IsReady)(LONG* ready) override;
+
+    Microsoft::WRL::ComPtr<IUnknown> fluid;
+    HRESULT fluidResult = S_OK;
+    LONG ready = 1;
+    HRESULT readyResult = S_OK;
+};
+
+class FakeFluid final : public FakeBase, public IFluidPropertySource {
+public:
+    explicit FakeFluid(std::string name = "Fluid") : FakeBase(std::move(name)) {}
+    STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
+    STDMETHOD_(ULONG, AddRef)() override { return DoAddRef(); }
+    STDMETHOD_(ULONG, Release)() override { return DoRelease(); }
+    STDMETHOD(Reserved01)() override;
+    STDMETHOD(GetPropertyBlock)(PropertyBlock* block) override;
+    STDMETHOD(IsUnchanged)(VARIANT_BOOL* unchanged) override;
+
+    PropertyBlock block{};           // copied out by a successful fetch
+    HRESULT fetchResult = S_OK;      // a failure writes nothing
+    bool throwOnFetch = false;
+    bool throwOnUnchanged = false;
+    VARIANT_BOOL unchanged = 0;
+    std::function<void()> duringFetch;  // runs inside GetPropertyBlock
+    int fetches = 0;
+    int unchangedQueries = 0;
+};
+
+// A block whose every value tells its slot and phase apart:
+// slot k, index i holds k * 10 + i + 0.5; every phase present.
+PropertyBlock DistinctBlock();
 
 }  // namespace pvt::test

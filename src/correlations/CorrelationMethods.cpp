@@ -1,0 +1,155 @@
+// ICorrelation: identity getters, connections and the calculation entry.
+// Every method ends in a catch-all, so no exception reaches the host.
+#include "correlations/Correlation.h"
+
+#include "host/Text.h"
+#include "properties/Publication.h"
+
+#include <new>
+
+namespace pvt {
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Runs body, turning allocation failure into E_OUTOFMEMORY and any other
+// exception into E_FAIL.
+template <class Body>
+HRESULT Guarded(Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT TextOut(const std::string& text, BSTR* out) {
+    if (out == nullptr) return E_POINTER;
+    return Guarded([&] {
+        *out = AllocBstrFromNarrow(text);
+        return S_OK;
+    });
+}
+
+HRESULT IntegerOut(LONG value, LONG* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = value;
+    return S_OK;
+}
+
+// Holds the shared calculator for one publication.
+class CalculatorTurn {
+public:
+    CalculatorTurn() : acquired_(CPropertyCalculator::Instance().TryAcquire()) {}
+    ~CalculatorTurn() {
+        if (acquired_) CPropertyCalculator::Instance().ReleaseAcquired();
+    }
+    CalculatorTurn(const CalculatorTurn&) = delete;
+    CalculatorTurn& operator=(const CalculatorTurn&) = delete;
+    bool Acquired() const { return acquired_; }
+
+private:
+    bool acquired_;
+};
+
+}  // namespace
+
+STDMETHODIMP CCorrelation::GetDisplayName(BSTR* text) { return TextOut(displayName, text); }
+STDMETHODIMP CCorrelation::GetClassIdText(BSTR* text) { return TextOut(classIdText, text); }
+STDMETHODIMP CCorrelation::GetInteger1(LONG* value) { return IntegerOut(integer1, value); }
+STDMETHODIMP CCorrelation::GetInteger2(LONG* value) { return IntegerOut(kindCode, value); }
+STDMETHODIMP CCorrelation::GetInteger3(LONG* value) { return IntegerOut(kindCode, value); }
+STDMETHODIMP CCorrelation::GetInteger4(LONG* value) { return IntegerOut(integer4, value); }
+
+STDMETHODIMP CCorrelation::GetVariableSet(IUnknown** variableSet) {
+    if (variableSet == nullptr) return E_POINTER;
+    *variableSet = exposedSet.Get();
+    if (*variableSet == nullptr) return E_FAIL;  // only after Cleanup
+    (*variableSet)->AddRef();
+    return S_OK;
+}
+
+std::size_t CCorrelation::FindConnection(LONG connectionId) const {
+    std::size_t position = 0;
+    while (position < connections.size() &&
+           !(connections[position] && connections[position]->connectionId == connectionId)) {
+        ++position;
+    }
+    return position;
+}
+
+STDMETHODIMP CCorrelation::Connect(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
+                                   IUnknown** connectionSet) {
+    if (sourceObject == nullptr) return E_CONNECTION_REFUSED;
+    if (connectionId == nullptr || connectionSet == nullptr) return E_POINTER;
+    return Guarded([&] { return ConnectSource(sourceObject, itemKey, connectionId, connectionSet); });
+}
+
+HRESULT CCorrelation::ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
+                                    IUnknown** connectionSet) {
+    ComPtr<IConnectionSource> source;
+    sourceObject->AddRef();
+    const HRESULT queried = sourceObject->QueryInterface(
+        IID_IConnectionSource, reinterpret_cast<void**>(source.GetAddressOf()));
+    sourceObject->Release();
+    if (FAILED(queried) || !source) return E_CONNECTION_REFUSED;
+    if (!templateSet) return E_CONNECTION_REFUSED;  // cleaned up: nothing to clone
+
+    ComPtr<IHostVariableSet> clone;
+    if (FAILED(templateSet->Clone(clone.GetAddressOf()))) return E_CONNECTION_REFUSED;
+
+    // Everything that can fail is done before anything is handed out.
+    connections.reserve(connections.size() + 1);
+    auto record = std::make_unique<CConnectionInfo>();
+    record->itemKey = itemKey;
+    record->connectionId = static_cast<LONG>(connections.size() + 1);
+    record->source = std::move(source);
+    record->connectionSet = std::move(clone);
+
+    // The record keeps the reference the caller sees; none is added for it.
+    *connectionId = record->connectionId;
+    *connectionSet = record->connectionSet.Get();
+    connections.push_back(std::move(record));
+    return S_OK;
+}
+
+STDMETHODIMP CCorrelation::Disconnect(LONG connectionId) {
+    const std::size_t position = FindConnection(connectionId);
+    if (position == connections.size()) return E_NO_SUCH_CONNECTION;
+    return Guarded([&] { return RemoveConnection(position); });
+}
+
+HRESULT CCorrelation::RemoveConnection(std::size_t position) {
+    std::unique_ptr<CConnectionInfo> removed = std::move(connections[position]);
+    connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(position));
+    // Renumber before the removed record lets go of its source: a release
+    // that calls back into this object finds the ids already in step.
+    for (std::size_t i = position; i < connections.size(); ++i) {
+        if (connections[i]) --connections[i]->connectionId;
+    }
+    removed.reset();
+    return S_OK;
+}
+
+STDMETHODIMP CCorrelation::Calculate(LONG connectionId) {
+    const std::size_t position = FindConnection(connectionId);
+    if (position == connections.size()) return E_NO_SUCH_CONNECTION;
+    CalculatorTurn turn;
+    if (!turn.Acquired()) return E_FAIL;  // another publication is under way
+    return Guarded([&] { return CalculateConnection(*connections[position]); });
+}
+
+HRESULT CCorrelation::CalculateConnection(const CConnectionInfo& record) {
+    // Own references for the length of the call: a host call that
+    // disconnects this record must not free what the publication uses.
+    const ComPtr<IConnectionSource> source = record.source;
+    const ComPtr<IHostVariableSet> connectionSet = record.connectionSet;
+    const LONG itemKey = record.itemKey;
+    if (!source) return E_FAIL;
+    return PublishPhaseValues(source.Get(), itemKey, connectionSet.Get(), row_);
+}
+
+}  // namespace pvt

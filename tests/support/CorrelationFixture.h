@@ -1,0 +1,73 @@
+// A fixture holding one new correlation, with helpers to connect it to fake
+// sources serving a fluid.
+#pragma once
+
+#include "correlations/CorrelationClasses.h"
+#include "properties/PropertyCalculator.h"
+#include "support/HostFixture.h"
+
+#include <wrl/client.h>
+
+namespace pvt::test {
+
+using Microsoft::WRL::ComPtr;
+
+// A source whose item serves fluid (which may be any object).
+struct Connection {
+    ComPtr<FakeSource> source;
+    ComPtr<FakeItem> item;
+    ComPtr<FakeFluid> fluid;
+    LONG id = 0;
+    IUnknown* set = nullptr;  // the record's reference, not ours
+};
+
+template <class T>
+class CorrelationFixtureOf : public HostFixture {
+protected:
+    void SetUp() override {
+        HostFixture::SetUp();
+        ASSERT_EQ(S_OK, CComObject<T>::CreateInstance(
+                            IID_ICorrelation, reinterpret_cast<void**>(correlation.GetAddressOf())));
+        VarHub_Reset();
+    }
+
+    void TearDown() override {
+        correlation.Reset();
+        EXPECT_EQ(nullptr, CPropertyCalculator::Instance().boundFluid);
+        EXPECT_EQ(0, CPropertyCalculator::Instance().holdFlag);
+        HostFixture::TearDown();
+    }
+
+    CCorrelation* Object() { return static_cast<CCorrelation*>(correlation.Get()); }
+
+    // A source, item and fluid with block, connected under itemKey.
+    Connection Connect(const PropertyBlock& block, LONG itemKey = 7) {
+        Connection c;
+        c.source = Adopt(new FakeSource());
+        c.item = Adopt(new FakeItem());
+        c.fluid = Adopt(new FakeFluid());
+        c.fluid->block = block;
+        c.item->fluid = c.fluid;
+        c.source->item = c.item;
+        EXPECT_EQ(S_OK, correlation->Connect(c.source.Get(), itemKey, &c.id, &c.set));
+        return c;
+    }
+
+    // The four elements of a connection's "Phase_Values", as written.
+    std::vector<double> PhaseValues(const Connection& c) {
+        ComPtr<IUnknown> variable;
+        auto* set = static_cast<IHostVariableSet*>(c.set);
+        if (FAILED(set->FindVariable(L"Phase_Values", variable.GetAddressOf()))) return {};
+        std::vector<double> values;
+        for (int i = 0; i < VarHub_ValueCount(variable.Get()); ++i) {
+            values.push_back(VarHub_Value(variable.Get(), i));
+        }
+        return values;
+    }
+
+    ComPtr<ICorrelation> correlation;
+};
+
+using CorrelationFixture = CorrelationFixtureOf<CBubblePtPressure>;
+
+}  // namespace pvt::test
