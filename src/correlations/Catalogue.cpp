@@ -2,15 +2,15 @@
 
 namespace pvt {
 
-const CorrelationRow kBubblePtPressureRow = {
-    "BubblePtPressure",
-    {0x4DF4A90C, 0x3E4E, 0x4A2E, {0x81, 0x86, 0x3C, 0x90, 0x42, 0xC9, 0x16, 0x74}},
-    {0x4794603D, 0x5099, 0x4656, {0x9D, 0xD1, 0x1A, 0x87, 0x02, 0xC8, 0x11, 0x4B}},
-    111,
-    "Bubble Point Pressure",
-    2,
-    Publication::Common,
-    0,
+// The rows are generated at build time from Catalogue.table, the single list
+// of the module's classes. More class rows than kCatalogueSize fail to
+// compile as excess initializers; fewer would leave empty rows at the end,
+// which the assertion below rejects.
+constexpr CorrelationRow kCatalogue[kCatalogueSize] = {
+#include "CatalogueRows.inc"
 };
+
+static_assert(kCatalogue[kCatalogueSize - 1].name != nullptr,
+              "Catalogue.table must list exactly kCatalogueSize classes");
 
 }  // namespace pvt

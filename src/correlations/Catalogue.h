@@ -19,6 +19,9 @@ struct CorrelationRow {
     int slot;                  // the property slot of a common publication
 };
 
-extern const CorrelationRow kBubblePtPressureRow;
+// The module's classes in class-table order, generated from Catalogue.table.
+// A derived publication reads several slots; its row's slot is -1.
+inline constexpr int kCatalogueSize = 26;
+extern const CorrelationRow kCatalogue[kCatalogueSize];
 
 }  // namespace pvt

@@ -1,5 +1,5 @@
 // Construction, clean-up and destruction of the common correlation object.
-#include "correlations/Correlation.h"
+#include "correlations/CorrelationClasses.h"
 #include "host/HostObjects.h"
 #include "host/Text.h"
 #include "support/HostFixture.h"
@@ -12,7 +12,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 CCorrelation* AsCorrelation(IUnknown* unknown) {
-    return static_cast<CCorrelation*>(static_cast<IDispatch*>(unknown));
+    return static_cast<CCorrelation*>(static_cast<IOwnDispatch*>(unknown));
 }
 
 class CorrelationLifecycleTest : public HostFixture {
@@ -189,7 +189,7 @@ TEST_F(CorrelationLifecycleTest, CleanupTwiceKeepsTheIdentity) {
 TEST_F(CorrelationLifecycleTest, QueryInterfaceAnswersOwnInterfaceAndDispatchWithOnePointer) {
     IUnknown* object = nullptr;
     ASSERT_EQ(S_OK, Create(&object));
-    const IID ownInterface = kBubblePtPressureRow.interfaceId;
+    const IID ownInterface = kCatalogue[0].interfaceId;
     void* own = nullptr;
     void* dispatch = nullptr;
     ASSERT_EQ(S_OK, object->QueryInterface(ownInterface, &own));
@@ -208,9 +208,9 @@ TEST_F(CorrelationLifecycleTest, QueryInterfaceAnswersOwnInterfaceAndDispatchWit
 #ifdef NDEBUG
 TEST_F(CorrelationLifecycleTest, ClassIdToTextNeedsRoomFor39Characters) {
     char buffer[39] = "untouched";
-    ClassIdToText(kBubblePtPressureRow.classId, buffer, 38);
+    ClassIdToText(kCatalogue[0].classId, buffer, 38);
     EXPECT_STREQ("", buffer);
-    ClassIdToText(kBubblePtPressureRow.classId, buffer, 39);
+    ClassIdToText(kCatalogue[0].classId, buffer, 39);
     EXPECT_STREQ("{4DF4A90C-3E4E-4A2E-8186-3C9042C91674}", buffer);
 }
 #endif

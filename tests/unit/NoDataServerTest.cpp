@@ -1,5 +1,5 @@
 // Runs where no data server library can be loaded.
-#include "correlations/Correlation.h"
+#include "correlations/CorrelationClasses.h"
 #include "host/HostObjects.h"
 
 #include <gtest/gtest.h>
