@@ -30,6 +30,7 @@ public:
 
     LONG InternalAddRef() { return ThreadModel::Increment(&refSlot_.count); }
     LONG InternalRelease() { return ThreadModel::Decrement(&refSlot_.count); }
+    IUnknown* OuterUnknown() const { return refSlot_.outer; }
 
 protected:
     union RefSlot {
@@ -94,5 +95,88 @@ private:
         return SUCCEEDED(hr) ? S_OK : hr;
     }
 };
+
+// Class T inside an aggregate: every IUnknown call on its interfaces goes to
+// the outer object, whose pointer sits in the reference-count slot.
+template <class T>
+class CComContainedObject final : public T {
+public:
+    explicit CComContainedObject(IUnknown* outer) { this->refSlot_.outer = outer; }
+
+    STDMETHOD_(ULONG, AddRef)() override { return this->OuterUnknown()->AddRef(); }
+    STDMETHOD_(ULONG, Release)() override { return this->OuterUnknown()->Release(); }
+    STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
+        return this->OuterUnknown()->QueryInterface(iid, object);
+    }
+};
+
+// An aggregated object of class T: the non-delegating IUnknown handed to the
+// outer object, with its own reference count governing the lifetime.
+template <class T>
+class CComAggObject final : public IUnknown {
+public:
+    explicit CComAggObject(IUnknown* outer) : contained_(outer) { Module().Lock(); }
+
+    virtual ~CComAggObject() {
+        refCount_ = kDestructionSentinel;
+        Module().Unlock();
+        // contained_ is destroyed next: the class's own clean-up.
+    }
+
+    STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown)) {
+            *object = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return contained_.InternalQueryInterface(iid, object);
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(++refCount_); }
+    STDMETHOD_(ULONG, Release)() override {
+        const LONG count = --refCount_;
+        if (count == 0) {
+            Module().Lock();
+            delete this;
+            Module().Unlock();
+        }
+        return static_cast<ULONG>(count);
+    }
+
+    // Allocates, constructs and completes an aggregate of T for outer, then
+    // queries its non-delegating IUnknown for iid.
+    static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        CComAggObject* created = nullptr;
+        try {
+            created = new CComAggObject(outer);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        } catch (...) {
+            return E_FAIL;
+        }
+        HRESULT hr = created->contained_.CompleteConstruction();
+        if (SUCCEEDED(hr)) hr = created->QueryInterface(iid, object);
+        if (FAILED(hr)) {
+            delete created;
+            return hr;
+        }
+        return S_OK;
+    }
+
+    T& Contained() { return contained_; }
+
+private:
+    LONG refCount_ = 0;
+    CComContainedObject<T> contained_;
+};
+
+// Creates a T: aggregated when an outer object is given, standalone if not.
+template <class T>
+HRESULT MakeInstance(IUnknown* outer, REFIID iid, void** object) {
+    if (outer != nullptr) return CComAggObject<T>::CreateInstance(outer, iid, object);
+    return CComObject<T>::CreateInstance(iid, object);
+}
 
 }  // namespace pvt

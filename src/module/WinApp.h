@@ -1,0 +1,41 @@
+// The application layer: start-up and shut-down steps that bracket the
+// module's life in a process, run from DllMain.
+#pragma once
+
+#include <windows.h>
+
+namespace pvt {
+
+class CWinApp {
+public:
+    CWinApp() = default;
+    virtual ~CWinApp() = default;
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    // The framework's own start-up and shut-down; nothing to do here.
+    virtual BOOL InitInstance() { return TRUE; }
+    virtual int ExitInstance() { return 0; }
+
+    // Whether framework-managed objects or class factories are in use; the
+    // module creates none.
+    virtual bool FrameworkObjectsInUse() const { return false; }
+};
+
+class CPvtCorrelatorApp final : public CWinApp {
+public:
+    // Records the type library and attaches the class table.
+    BOOL InitInstance() override;
+    // Releases the class objects and runs the termination list; at process
+    // termination nothing outside the module is called.
+    int ExitInstance() override;
+
+    void SetProcessTerminating(bool terminating) { processTerminating_ = terminating; }
+
+private:
+    bool processTerminating_ = false;
+};
+
+CPvtCorrelatorApp& App();
+
+}  // namespace pvt
