@@ -43,7 +43,7 @@ HRESULT CComTypeInfoHolder::GetTypeInfo(UINT index, LCID locale, ITypeInfo** typ
     if (index != 0) return DISP_E_BADINDEX;
     if (typeInfo == nullptr) return E_POINTER;
     const HRESULT hr = EnsureLoaded(locale);
-    *typeInfo = typeInfo_;
+    *typeInfo = typeInfo_.load(std::memory_order_acquire);
     if (FAILED(hr)) return hr;
     (*typeInfo)->AddRef();
     return S_OK;
@@ -56,14 +56,15 @@ HRESULT CComTypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID loca
     if (count == 1 && names != nullptr && ids != nullptr && FindCachedName(names[0], ids)) {
         return S_OK;
     }
-    return typeInfo_->GetIDsOfNames(names, count, ids);
+    return typeInfo_.load(std::memory_order_acquire)->GetIDsOfNames(names, count, ids);
 }
 
 HRESULT CComTypeInfoHolder::Invoke(IDispatch* self, LCID locale, DISPID id, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
     const HRESULT hr = EnsureLoaded(locale);
     if (FAILED(hr)) return hr;
-    return typeInfo_->Invoke(self, id, flags, params, result, exception, argumentError);
+    return typeInfo_.load(std::memory_order_acquire)
+        ->Invoke(self, id, flags, params, result, exception, argumentError);
 }
 
 bool CComTypeInfoHolder::FindCachedName(const wchar_t* name, DISPID* id) const {
@@ -78,9 +79,9 @@ bool CComTypeInfoHolder::FindCachedName(const wchar_t* name, DISPID* id) const {
 }
 
 HRESULT CComTypeInfoHolder::EnsureLoaded(LCID locale) {
-    if (typeInfo_ != nullptr) return S_OK;
+    if (typeInfo_.load(std::memory_order_acquire) != nullptr) return S_OK;
     CriticalSectionLock lock(Module().StaticDataLock());
-    if (typeInfo_ != nullptr) return S_OK;
+    if (typeInfo_.load(std::memory_order_relaxed) != nullptr) return S_OK;
     try {
         return Load(locale);
     } catch (const std::bad_alloc&) {
@@ -118,16 +119,13 @@ HRESULT CComTypeInfoHolder::Load(LCID locale) {
         info->Release();
         throw;
     }
-    typeInfo_ = info;
+    typeInfo_.store(info, std::memory_order_release);
     return S_OK;
 }
 
 void CComTypeInfoHolder::Release(void* argument) {
     auto* holder = static_cast<CComTypeInfoHolder*>(argument);
-    if (holder->typeInfo_ != nullptr) {
-        holder->typeInfo_->Release();
-        holder->typeInfo_ = nullptr;
-    }
+    if (ITypeInfo* info = holder->typeInfo_.exchange(nullptr)) info->Release();
     holder->nameCache_.clear();
     holder->nameCache_.shrink_to_fit();
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,7 +28,7 @@ public:
                    EXCEPINFO* exception, UINT* argumentError);
 
     // Whether the type information is loaded (for tests).
-    bool Loaded() const { return typeInfo_ != nullptr; }
+    bool Loaded() const { return typeInfo_.load(std::memory_order_acquire) != nullptr; }
 
 private:
     HRESULT EnsureLoaded(LCID locale);
@@ -39,7 +40,8 @@ private:
     const IID* interfaceId_;
     static constexpr WORD majorVersion_ = 1;
     static constexpr WORD minorVersion_ = 0;
-    ITypeInfo* volatile typeInfo_ = nullptr;
+    // Published once loaded; read without the lock by every dispatch call.
+    std::atomic<ITypeInfo*> typeInfo_{nullptr};
     // Member names with their ids, exactly as the type information spells
     // them; other spellings are left to the type information itself.
     std::vector<std::pair<std::wstring, DISPID>> nameCache_;
