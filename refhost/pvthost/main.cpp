@@ -1,0 +1,272 @@
+// pvthost: the reference host's correlation manager. It registers the
+// module, lists its correlation classes and runs them on a fluid file.
+#include "Calculation.h"
+#include "CommandLine.h"
+#include "Diagnostics.h"
+#include "FluidFile.h"
+#include "FluidSource.h"
+#include "ModuleClasses.h"
+#include "Registration.h"
+#include "ResultWriter.h"
+#include "DataServer.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <new>
+#include <vector>
+
+using namespace pvthost;
+
+namespace {
+
+const char kMainHelp[] =
+    "Usage: pvthost COMMAND [OPTIONS]\n"
+    "\n"
+    "The reference host's correlation manager for the PvtCorrelator module.\n"
+    "\n"
+    "Commands:\n"
+    "  register     register the module and the host's correlation type library\n"
+    "  unregister   unregister both again\n"
+    "  list         list the registered correlation classes\n"
+    "  calc         run correlations on a fluid file and print what they publish\n"
+    "\n"
+    "\"pvthost COMMAND --help\" describes a command.\n"
+    "Exit codes: 0 success, 1 bad command line or unknown class, 2 fluid file\n"
+    "unreadable or invalid, 3 module not registered, 4 registration failed,\n"
+    "5 a correlation failed, 6 objects left alive after release.\n";
+
+const char kRegisterHelp[] =
+    "Usage: pvthost register [--module PATH] [--typelib PATH]\n"
+    "\n"
+    "Registers the module by calling its DllRegisterServer (as regsvr32 does),\n"
+    "then registers the host's correlation type library (ICorrelation).\n"
+    "\n"
+    "  --module PATH    the module (default: ..\\bin\\PvtCorrelator.dll beside\n"
+    "                   the folder of pvthost.exe)\n"
+    "  --typelib PATH   the host's type library (default:\n"
+    "                   ..\\bin\\HostCorrelation.tlb beside the folder of pvthost.exe)\n";
+
+const char kUnregisterHelp[] =
+    "Usage: pvthost unregister [--module PATH] [--typelib PATH]\n"
+    "\n"
+    "Calls the module's DllUnregisterServer, then unregisters the host's\n"
+    "correlation type library. A type library that is not registered is left\n"
+    "as it is. Options and defaults as for \"pvthost register\".\n";
+
+const char kListHelp[] =
+    "Usage: pvthost list\n"
+    "\n"
+    "Lists the correlation classes of the registered module in catalogue order:\n"
+    "programmatic identifier, class identifier, display name and kind code\n"
+    "(each class is created once to ask for the last two).\n";
+
+const char kCalcHelp[] =
+    "Usage: pvthost calc --fluid FILE [--class NAME]... [--format table|json|csv]\n"
+    "\n"
+    "Creates each correlation by its programmatic identifier PvtCorrelator.NAME,\n"
+    "connects it to a fluid read from FILE, calculates, and prints its\n"
+    "\"Phase_Values\": the overall value and phases 0 to 2. A value that is not\n"
+    "available prints as n/a (table), null (json) or an empty field (csv).\n"
+    "\n"
+    "  --fluid FILE     the fluid file (see refhost/README.md)\n"
+    "  --class NAME     a class to run, e.g. BubblePtPressure; may be repeated;\n"
+    "                   default: all registered classes in catalogue order\n"
+    "  --format F       table (default), json or csv\n"
+    "\n"
+    "Fluid file lines: \"present F0 F1 F2 F3\" (presence flags 0 or 1 of phases\n"
+    "0 to 3) and \"NAME V0 V1 V2 V3 OVERALL\" (phases 0 to 3, then overall;\n"
+    "n/a for a value not available); \"#\" starts a comment. Property names:\n";
+
+// Sets up COM for the command's duration.
+class ComApartment {
+public:
+    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {
+        if (FAILED(hr_)) {
+            throw CommandError(kExitCorrelation, "cannot initialise COM: " + DescribeHresult(hr_));
+        }
+    }
+    ~ComApartment() { CoUninitialize(); }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    HRESULT hr_;
+};
+
+// Every object the run made must be gone once it has released them all.
+void CheckEverythingReleased() {
+    std::string problems;
+    if (const long live = LiveSourceObjects()) {
+        problems += std::to_string(live) + " source, item or fluid object(s) still alive; ";
+    }
+    DataServer server;
+    if (!FindDataServer(server)) {
+        // Not loaded (nothing was created) or a foreign one: nothing to count.
+    } else if (const LONG live = server.liveObjectCount()) {
+        problems += std::to_string(live) + " data-server object(s) still alive; ";
+    }
+    if (HMODULE module = GetModuleHandleW(L"PvtCorrelator.dll")) {
+        using CanUnload = HRESULT(STDAPICALLTYPE*)();
+        auto canUnload = reinterpret_cast<CanUnload>(
+            reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+        if (canUnload && canUnload() != S_OK) problems += "the module cannot unload; ";
+    }
+    if (!problems.empty()) {
+        problems.resize(problems.size() - 2);
+        throw CommandError(kExitUnbalanced, "after release: " + problems);
+    }
+}
+
+void PrintPropertyNames() {
+    for (int slot = 0; slot < pvt::kPropertySlotCount; ++slot) {
+        std::printf("  %2d  %s\n", slot, PropertyNames()[static_cast<std::size_t>(slot)]);
+    }
+}
+
+const std::vector<OptionDefinition> kRegistrationOptions = {{"module", true, false},
+                                                      {"typelib", true, false}};
+
+int RunRegister(const std::vector<std::wstring>& arguments) {
+    const Options options = ParseOptions("register", arguments, kRegistrationOptions);
+    if (options.help) return std::fputs(kRegisterHelp, stdout), kExitOk;
+    ComApartment apartment;
+    RegisterModule(options.Get("module", DefaultModulePath()));
+    RegisterHostTypeLibrary(options.Get("typelib", DefaultHostTypeLibraryPath()));
+    return kExitOk;
+}
+
+int RunUnregister(const std::vector<std::wstring>& arguments) {
+    const Options options = ParseOptions("unregister", arguments, kRegistrationOptions);
+    if (options.help) return std::fputs(kUnregisterHelp, stdout), kExitOk;
+    ComApartment apartment;
+    UnregisterModule(options.Get("module", DefaultModulePath()));
+    UnregisterHostTypeLibrary(options.Get("typelib", DefaultHostTypeLibraryPath()));
+    return kExitOk;
+}
+
+std::string ClassIdText(const CLSID& classId) {
+    wchar_t text[40] = {};
+    StringFromGUID2(classId, text, 40);
+    return Utf8(text);
+}
+
+int RunList(const std::vector<std::wstring>& arguments) {
+    const Options options = ParseOptions("list", arguments, {});
+    if (options.help) return std::fputs(kListHelp, stdout), kExitOk;
+    ComApartment apartment;
+    std::vector<std::vector<std::string>> rows;
+    int exitCode = kExitOk;
+    for (const ModuleClass& moduleClass : RegisteredClasses()) {
+        try {
+            const CorrelationIdentity identity = DescribeCorrelation(moduleClass);
+            rows.push_back({Utf8(moduleClass.progId), ClassIdText(moduleClass.classId),
+                            identity.displayName, std::to_string(identity.kindCode)});
+        } catch (const CommandError& error) {
+            std::fprintf(stderr, "pvthost: %s\n", error.what());
+            exitCode = error.ExitCode();
+        }
+    }
+    WriteTable(stdout, {"ProgID", "Class identifier", "Display name", "Kind"}, rows,
+               {false, false, false, true});
+    CoFreeUnusedLibraries();
+    CheckEverythingReleased();
+    return exitCode;
+}
+
+int RunCalc(const std::vector<std::wstring>& arguments) {
+    const Options options = ParseOptions(
+        "calc", arguments, {{"fluid", true, false}, {"class", true, true}, {"format", true, false}});
+    if (options.help) {
+        std::fputs(kCalcHelp, stdout);
+        PrintPropertyNames();
+        return kExitOk;
+    }
+    if (!options.Has("fluid")) {
+        throw CommandError(kExitUsage,
+                           "calc: --fluid FILE is required (see \"pvthost calc --help\")");
+    }
+    OutputFormat format = OutputFormat::Table;
+    const std::string formatName = Utf8(options.Get("format", L"table"));
+    if (!ParseOutputFormat(formatName, format)) {
+        throw CommandError(kExitUsage, "calc: unknown format \"" + formatName +
+                                           "\"; use table, json or csv");
+    }
+    const pvt::PropertyBlock block = ReadFluidFile(options.Get("fluid", L""));
+
+    ComApartment apartment;
+    std::vector<ModuleClass> classes = RegisteredClasses();
+    if (options.Has("class")) classes = SelectClasses(classes, options.values.at("class"));
+
+    std::vector<CorrelationResult> results;
+    int exitCode = kExitOk;
+    pvt::IConnectionSource* source = CreateFluidSource(block);
+    for (const ModuleClass& moduleClass : classes) {
+        try {
+            results.push_back(CalculateCorrelation(moduleClass, source));
+        } catch (const CommandError& error) {
+            std::fprintf(stderr, "pvthost: %s\n", error.what());
+            exitCode = error.ExitCode();
+        } catch (const std::bad_alloc&) {
+            source->Release();
+            throw;
+        }
+    }
+    source->Release();
+    WriteResults(stdout, format, results);
+    CoFreeUnusedLibraries();
+    CheckEverythingReleased();
+    return exitCode;
+}
+
+int Run(const std::vector<std::wstring>& arguments) {
+    if (arguments.empty()) {
+        std::fputs(kMainHelp, stderr);
+        return kExitUsage;
+    }
+    const std::string command = Utf8(arguments[0]);
+    const std::vector<std::wstring> rest(arguments.begin() + 1, arguments.end());
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kMainHelp, stdout);
+        return kExitOk;
+    }
+    if (command == "register") return RunRegister(rest);
+    if (command == "unregister") return RunUnregister(rest);
+    if (command == "list") return RunList(rest);
+    if (command == "calc") return RunCalc(rest);
+    throw CommandError(kExitUsage, "unknown command \"" + command + "\" (see \"pvthost --help\")");
+}
+
+std::vector<std::wstring> CommandArguments() {
+    int count = 0;
+    LPWSTR* raw = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::wstring> arguments;
+    if (raw == nullptr) return arguments;
+    for (int i = 1; i < count; ++i) arguments.emplace_back(raw[i]);
+    LocalFree(raw);
+    return arguments;
+}
+
+}  // namespace
+
+int main() {
+    // The same bytes on every platform: no CR inserted before LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    int exitCode;
+    try {
+        exitCode = Run(CommandArguments());
+    } catch (const CommandError& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "pvthost: %s\n", error.what());
+        exitCode = error.ExitCode();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "pvthost: out of memory\n");
+        exitCode = kExitCorrelation;
+    }
+    std::fflush(stdout);
+    return exitCode;
+}
