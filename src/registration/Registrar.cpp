@@ -1,5 +1,7 @@
 #include "registration/Registrar.h"
 
+#include "host/ModuleResources.h"
+
 #include <new>
 
 namespace pvt {
@@ -11,6 +13,9 @@ namespace {
 constexpr std::size_t kMaxTokenLength = 4094;
 // Replacement names must be shorter than this.
 constexpr std::size_t kReplacementNameLimit = 32;
+// Keys nested deeper than this are a syntax error: every level takes stack,
+// and no script of the module goes beyond four.
+constexpr int kMaxNestingDepth = 256;
 
 HRESULT FromWin32(LONG error) { return HRESULT_FROM_WIN32(static_cast<unsigned long>(error)); }
 
@@ -120,6 +125,7 @@ public:
 
 private:
     HRESULT GuardedItems(HKEY root, Mode mode) {
+        depth_ = 0;  // an exception may have left it raised
         try {
             return Items(root, mode);
         } catch (const std::bad_alloc&) {
@@ -175,8 +181,17 @@ private:
         return S_OK;
     }
 
-    // The items of a block or key up to and including its "}".
+    // The items of a block or key up to and including its "}", one level
+    // deeper than the caller.
     HRESULT Items(HKEY parent, Mode mode) {
+        if (depth_ >= kMaxNestingDepth) return DISP_E_EXCEPTION;
+        ++depth_;
+        const HRESULT hr = ItemsOfKey(parent, mode);
+        --depth_;
+        return hr;
+    }
+
+    HRESULT ItemsOfKey(HKEY parent, Mode mode) {
         Token token;
         HRESULT hr = NextToken(token);
         while (SUCCEEDED(hr) && !token.Is(L'}')) {
@@ -232,7 +247,11 @@ private:
     // token after the item.
     HRESULT KeyItem(HKEY parent, Mode mode, bool forceRemove, bool noRemove, Token& token) {
         if (token.IsStructural()) return DISP_E_EXCEPTION;
-        if (token.text.find(L'\\') != std::wstring::npos) return DISP_E_EXCEPTION;
+        // A key needs a name of its own: an empty one would stand for the
+        // enclosing key, so that its value lands there and unregistering
+        // deletes the enclosing key itself, NoRemove or not.
+        if (token.text.empty() || token.text.find(L'\\') != std::wstring::npos)
+            return DISP_E_EXCEPTION;
         const std::wstring name = std::move(token.text);
 
         ScopedKey key(registry_);
@@ -294,6 +313,7 @@ private:
     std::wstring_view text_;
     RegistryAccess& registry_;
     std::size_t position_ = 0;
+    int depth_ = 0;
 };
 
 }  // namespace
@@ -330,16 +350,11 @@ Replacements MakeModuleReplacements(std::wstring_view modulePath) {
 }
 
 HRESULT GetModuleReplacements(HMODULE module, Replacements& replacements) {
-    wchar_t path[MAX_PATH];
-    SetLastError(ERROR_SUCCESS);
-    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
-    if (length == 0) {
-        const DWORD error = GetLastError();
-        return error != ERROR_SUCCESS ? FromWin32(static_cast<LONG>(error)) : E_FAIL;
-    }
-    if (length >= MAX_PATH) return FromWin32(ERROR_INSUFFICIENT_BUFFER);
     try {
-        replacements = MakeModuleReplacements(std::wstring_view(path, length));
+        std::wstring path;
+        const HRESULT hr = GetModuleFilePath(module, path);
+        if (FAILED(hr)) return hr;
+        replacements = MakeModuleReplacements(path);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -399,7 +414,11 @@ HRESULT RunRegistryScript(std::string_view script, const Replacements& replaceme
         if (!script.empty()) {
             const int size = static_cast<int>(script.size());
             const int length = MultiByteToWideChar(CP_ACP, 0, script.data(), size, nullptr, 0);
-            if (length <= 0) return FromWin32(static_cast<LONG>(GetLastError()));
+            if (length <= 0) {
+                // A conversion that fails without saying why still fails.
+                const DWORD error = GetLastError();
+                return error != ERROR_SUCCESS ? FromWin32(static_cast<LONG>(error)) : E_FAIL;
+            }
             wide.resize(static_cast<std::size_t>(length));
             MultiByteToWideChar(CP_ACP, 0, script.data(), size, &wide[0], length);
         }

@@ -167,8 +167,15 @@ HRESULT UnregisterTypeLibrary() {
         if (SUCCEEDED(hr) && attributes != nullptr) {
             const TLIBATTR copy = *attributes;
             library->ReleaseTLibAttr(attributes);
-            hr = UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid,
-                                   copy.syskind);
+            BSTR registeredPath = nullptr;
+            if (FAILED(QueryPathOfRegTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum,
+                                             copy.lcid, &registeredPath))) {
+                hr = S_OK;  // nothing registered: already as unregistering leaves it
+            } else {
+                SysFreeString(registeredPath);
+                hr = UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum,
+                                       copy.lcid, copy.syskind);
+            }
         } else if (SUCCEEDED(hr)) {
             hr = E_FAIL;
         }

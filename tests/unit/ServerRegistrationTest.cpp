@@ -1,0 +1,288 @@
+// Registering and unregistering the whole server: the class scripts read
+// from this executable's own resources, run in class-table order over the
+// in-memory registry, then the type library in the platform's registry.
+#include "doubles/RegistryDouble.h"
+#include "host/ModuleResources.h"
+#include "module/ComModule.h"
+#include "module/WinApp.h"
+#include "registration/Registrar.h"
+#include "registration/ServerRegistration.h"
+#include "support/HostFixture.h"
+#include "support/RegisteredClasses.h"
+
+#include "PvtCorrelator.h"
+
+#include <oleauto.h>
+
+#include <string>
+#include <vector>
+
+namespace pvt::test {
+namespace {
+
+std::wstring ExecutablePath() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+std::wstring ExecutableDirectory() {
+    const std::wstring path = ExecutablePath();
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+// The dump of a registry holding HKCR\CLSID and the entries of the first
+// `classes` classes.
+std::string ExpectedDump(std::size_t classes, const std::wstring& modulePath) {
+    RegistryDouble expected;
+    expected.AddKey(HKEY_CLASSES_ROOT, L"CLSID");
+    for (std::size_t i = 0; i < classes; ++i) {
+        for (const ExpectedEntry& entry : ExpectedClassEntries(kRegisteredClasses[i], modulePath)) {
+            if (entry.valueName == nullptr) {
+                expected.AddKey(HKEY_CLASSES_ROOT, entry.keyPath);
+            } else {
+                expected.SetValue(HKEY_CLASSES_ROOT, entry.keyPath, entry.valueName, entry.value);
+            }
+        }
+    }
+    return expected.Dump();
+}
+
+// S_OK and the registered path when the module's type library is
+// registered; the platform's failure otherwise.
+HRESULT RegisteredTypeLibrary(std::wstring* path = nullptr) {
+    ITypeLib* library = nullptr;
+    const HRESULT hr = LoadRegTypeLib(LIBID_PVTCORRELATORLib, 1, 0, 0, &library);
+    if (library != nullptr) library->Release();
+    if (SUCCEEDED(hr) && path != nullptr) {
+        BSTR registered = nullptr;
+        if (SUCCEEDED(QueryPathOfRegTypeLib(LIBID_PVTCORRELATORLib, 1, 0, 0, &registered))) {
+            path->assign(registered, SysStringLen(registered));
+            // The platform may count the terminator in the length.
+            while (!path->empty() && path->back() == L'\0') path->pop_back();
+        }
+        SysFreeString(registered);
+    }
+    return hr;
+}
+
+class ServerRegistrationTest : public HostFixture {
+protected:
+    // The start-up step attaches the class table that the walk follows.
+    static void SetUpTestSuite() { App().InitInstance(); }
+
+    void SetUp() override {
+        HostFixture::SetUp();
+        ASSERT_NE(nullptr, Module().ClassTable());
+        UnRegisterTypeLib(LIBID_PVTCORRELATORLib, 1, 0, 0, SYS_WIN64);  // left by a failed run
+        ASSERT_TRUE(FAILED(RegisteredTypeLibrary()))
+            << "the test prefix must start without the module's type library";
+        Use(registry);
+    }
+
+    void TearDown() override {
+        SetActiveRegistry(nullptr);
+        UnRegisterTypeLib(LIBID_PVTCORRELATORLib, 1, 0, 0, SYS_WIN64);
+        EXPECT_EQ(0, registry.OpenHandles()) << "registry keys left open";
+        HostFixture::TearDown();
+    }
+
+    // A registry that already has HKCR\CLSID, as every real one does.
+    static void Use(RegistryDouble& target) {
+        target.AddKey(HKEY_CLASSES_ROOT, L"CLSID");
+        SetActiveRegistry(&target);
+    }
+
+    RegistryDouble registry;
+};
+
+TEST_F(ServerRegistrationTest, RegistersEveryClassAndTheTypeLibraryThenRemovesThem) {
+    ASSERT_EQ(S_OK, RegisterServer());
+    EXPECT_EQ(ExpectedDump(kRegisteredClassCount, ExecutablePath()), registry.Dump());
+    for (const RegisteredClass& cls : kTypeLibraryOnlyClasses) {
+        const std::wstring progId = std::wstring(L"PvtCorrelator.") + cls.name;
+        EXPECT_FALSE(registry.KeyExists(HKEY_CLASSES_ROOT, progId)) << Utf8(cls.name);
+        EXPECT_FALSE(registry.KeyExists(HKEY_CLASSES_ROOT, progId + L".1")) << Utf8(cls.name);
+        EXPECT_FALSE(registry.KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + cls.clsid))
+            << Utf8(cls.name);
+    }
+    std::wstring libraryPath;
+    ASSERT_EQ(S_OK, RegisteredTypeLibrary(&libraryPath));
+    EXPECT_EQ(0, CompareStringOrdinal(ExecutablePath().c_str(), -1, libraryPath.c_str(), -1, TRUE) -
+                     CSTR_EQUAL)
+        << "type library registered from " << Utf8(libraryPath);
+
+    ASSERT_EQ(S_OK, UnregisterServer());
+    EXPECT_EQ("HKCR\\CLSID\n", registry.Dump());
+    EXPECT_TRUE(FAILED(RegisteredTypeLibrary()));
+
+    // A second unregistration finds nothing to remove and succeeds: a type
+    // library that is not registered counts as unregistered.
+    for (ClassTableEntry* entry = Module().ClassTable(); entry->classId != nullptr; ++entry) {
+        EXPECT_EQ(S_OK, entry->registration(false));
+    }
+    EXPECT_EQ(S_OK, UnregisterServer());
+    EXPECT_EQ(S_OK, UnregisterTypeLibrary());
+    EXPECT_EQ("HKCR\\CLSID\n", registry.Dump());
+}
+
+TEST_F(ServerRegistrationTest, WalksTheClassesInClassTableOrder) {
+    ASSERT_EQ(S_OK, RegisterServer());
+    std::vector<std::string> created;
+    for (const std::string& line : registry.Log()) {
+        if (line.rfind("create HKCR\\PvtCorrelator.", 0) == 0 && line.size() > 2 &&
+            line.compare(line.size() - 2, 2, ".1") == 0) {
+            created.push_back(line);
+        }
+    }
+    std::vector<std::string> expected;
+    for (const RegisteredClass& cls : kRegisteredClasses) {
+        expected.push_back("create HKCR\\PvtCorrelator." + Utf8(cls.name) + ".1");
+    }
+    EXPECT_EQ(expected, created);
+    ASSERT_EQ(S_OK, UnregisterServer());
+}
+
+// Any write of script 117 (CMassDensity) that fails: its own entries are
+// taken back, the five classes before it stay, the walk stops there and
+// the type library is not registered.
+TEST_F(ServerRegistrationTest, AWriteFailingInsideTheMassDensityScriptStopsTheWalk) {
+    // Where script 117's operations lie in a full registration.
+    RegistryDouble probe;
+    Use(probe);
+    ASSERT_EQ(S_OK, RegisterServer());
+    ASSERT_EQ(S_OK, UnregisterTypeLibrary());
+    std::size_t first = 0;
+    std::size_t end = 0;
+    const std::vector<std::string>& log = probe.Log();
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        if (first == 0 && log[i].find("PvtCorrelator.MassDensity.1") != std::string::npos) first = i;
+        if (log[i].find("PvtCorrelator.MassEnthalpy.1") != std::string::npos) {
+            end = i;
+            break;
+        }
+    }
+    ASSERT_LT(0u, first);
+    ASSERT_LT(first, end);
+
+    const std::string fiveClasses = ExpectedDump(5, ExecutablePath());
+    int writes = 0;
+    for (std::size_t i = first; i < end; ++i) {
+        if (log[i].rfind("create ", 0) != 0 && log[i].rfind("set ", 0) != 0) continue;
+        ++writes;
+        RegistryDouble failing;
+        Use(failing);
+        failing.FailNthOperation(static_cast<long>(i) + 1, ERROR_WRITE_FAULT);
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), RegisterServer()) << log[i];
+        EXPECT_EQ(fiveClasses, failing.Dump()) << log[i];
+        EXPECT_EQ(0, failing.OpenHandles()) << log[i];
+        for (const std::string& line : failing.Log()) {
+            EXPECT_EQ(std::string::npos, line.find("MassEnthalpy")) << "after " << log[i];
+        }
+        EXPECT_TRUE(FAILED(RegisteredTypeLibrary())) << log[i];
+    }
+    // The class key, its five subkeys, two ProgID keys with their subkeys
+    // and the values: a dozen writes or more.
+    EXPECT_GE(writes, 12);
+    Use(registry);
+}
+
+TEST_F(ServerRegistrationTest, AFailingUnregistrationStopsTheWalkAndKeepsTheTypeLibrary) {
+    ASSERT_EQ(S_OK, RegisterServer());
+    registry.FailOperation(RegistryOp::OpenRead, ERROR_ACCESS_DENIED, 0, L"PvtCorrelator.GOR.1");
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), UnregisterServer());
+    EXPECT_FALSE(registry.KeyExists(HKEY_CLASSES_ROOT, L"PvtCorrelator.BubblePtPressure"));
+    EXPECT_FALSE(registry.KeyExists(HKEY_CLASSES_ROOT, L"PvtCorrelator.BubblePtTemperature.1"));
+    EXPECT_TRUE(registry.KeyExists(HKEY_CLASSES_ROOT, L"PvtCorrelator.GOR.1"));
+    EXPECT_TRUE(registry.KeyExists(HKEY_CLASSES_ROOT, L"PvtCorrelator.VolFlowRate"));
+    EXPECT_EQ(S_OK, RegisteredTypeLibrary()) << "the walk stopped before the type library";
+
+    registry.ClearFaults();
+    EXPECT_EQ(S_OK, UnregisterServer());
+    EXPECT_EQ("HKCR\\CLSID\n", registry.Dump());
+}
+
+// --- The module path ---------------------------------------------------------
+
+// A copy of the data-server double loaded from a path of an exact length,
+// to see how the module path is read for paths around the 260-character
+// buffer.
+class LongModulePathTest : public ::testing::Test {
+protected:
+    void TearDown() override { Remove(); }
+
+    void Remove() {
+        if (module_ != nullptr) FreeLibrary(module_);
+        module_ = nullptr;
+        if (!file_.empty()) DeleteFileW((L"\\\\?\\" + file_).c_str());
+        file_.clear();
+        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+            RemoveDirectoryW((L"\\\\?\\" + *it).c_str());
+        }
+        folders_.clear();
+    }
+
+    // Loads the copy from a path of `length` characters.
+    void LoadFromPathOf(std::size_t length) {
+        const std::wstring fileName = L"varhub2copy.dll";
+        const std::wstring base = ExecutableDirectory();
+        ASSERT_LT(base.size() + fileName.size() + 2, length);
+        Remove();
+        // Nested folders of at most 100 characters each: a file system
+        // limits the length of one name, not of the path.
+        // Characters of "\name" segments between the base and the file.
+        std::size_t remaining = length - base.size() - fileName.size();
+        std::wstring folder = base.substr(0, base.size() - 1);
+        while (remaining > 0) {
+            std::size_t part = remaining - 1;
+            if (remaining > 101) part = (remaining - 101 >= 2) ? 100 : 99;
+            folder += L"\\" + std::wstring(part, L'd');
+            remaining -= part + 1;
+            ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr) ||
+                        GetLastError() == ERROR_ALREADY_EXISTS);
+            folders_.push_back(folder);
+        }
+        file_ = folder + L"\\" + fileName;
+        ASSERT_EQ(length, file_.size());
+        ASSERT_TRUE(CopyFileW((base + L"varhub2.dll").c_str(), (L"\\\\?\\" + file_).c_str(), FALSE));
+        module_ = LoadLibraryW(file_.c_str());
+        ASSERT_NE(nullptr, module_) << "error " << GetLastError();
+        // The platform reports the path in full, whatever its length.
+        std::vector<wchar_t> buffer(1024);
+        const DWORD full = GetModuleFileNameW(module_, buffer.data(), 1024);
+        ASSERT_EQ(length, full) << "the platform reports the long path otherwise";
+    }
+
+    HMODULE module_ = nullptr;
+    std::vector<std::wstring> folders_;
+    std::wstring file_;
+};
+
+TEST_F(LongModulePathTest, APathOf259CharactersIsTaken) {
+    ASSERT_NO_FATAL_FAILURE(LoadFromPathOf(259));
+    std::wstring path;
+    ASSERT_EQ(S_OK, GetModuleFilePath(module_, path));
+    EXPECT_EQ(259u, path.size());
+    EXPECT_EQ(0, CompareStringOrdinal(file_.c_str(), -1, path.c_str(), -1, TRUE) - CSTR_EQUAL);
+    Replacements replacements;
+    ASSERT_EQ(S_OK, GetModuleReplacements(module_, replacements));
+    ASSERT_NE(nullptr, replacements.Find(L"MODULE"));
+    EXPECT_EQ(path, *replacements.Find(L"MODULE"));
+}
+
+TEST_F(LongModulePathTest, APathOf260CharactersOrMoreIsInsufficientBuffer) {
+    for (std::size_t length : {260u, 300u}) {
+        SCOPED_TRACE(length);
+        ASSERT_NO_FATAL_FAILURE(LoadFromPathOf(length));
+        std::wstring path = L"unchanged";
+        EXPECT_EQ(HRESULT(0x8007007A), GetModuleFilePath(module_, path));
+        EXPECT_EQ(L"unchanged", path);
+        Replacements replacements;
+        EXPECT_EQ(HRESULT(0x8007007A), GetModuleReplacements(module_, replacements));
+        EXPECT_EQ(0u, replacements.Size());
+        Remove();
+    }
+}
+
+}  // namespace
+}  // namespace pvt::test
