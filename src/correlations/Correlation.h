@@ -103,6 +103,11 @@ private:
 
     const CorrelationRow& row_;
     CComTypeInfoHolder& ownTypeInfo_;
+    // The record a Calculate under way publishes for, and that record once a
+    // Disconnect made from inside the publication has taken it out of
+    // connections: it lives until the publication ends.
+    const CConnectionInfo* publishing_ = nullptr;
+    std::unique_ptr<CConnectionInfo> retired_;
 };
 
 }  // namespace pvt

@@ -43,15 +43,17 @@ HRESULT IntegerOut(LONG value, LONG* out) {
 // Holds the shared calculator for one publication.
 class CalculatorTurn {
 public:
-    CalculatorTurn() : acquired_(CPropertyCalculator::Instance().TryAcquire()) {}
+    CalculatorTurn()
+        : calculator_(CPropertyCalculator::Instance()), acquired_(calculator_.TryAcquire()) {}
     ~CalculatorTurn() {
-        if (acquired_) CPropertyCalculator::Instance().ReleaseAcquired();
+        if (acquired_) calculator_.ReleaseAcquired();
     }
     CalculatorTurn(const CalculatorTurn&) = delete;
     CalculatorTurn& operator=(const CalculatorTurn&) = delete;
     bool Acquired() const { return acquired_; }
 
 private:
+    CPropertyCalculator& calculator_;
     bool acquired_;
 };
 
@@ -92,8 +94,14 @@ HRESULT CCorrelation::ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* 
                                     IUnknown** connectionSet) {
     ComPtr<IConnectionSource> source;
     sourceObject->AddRef();
-    const HRESULT queried = sourceObject->QueryInterface(
-        IID_IConnectionSource, reinterpret_cast<void**>(source.GetAddressOf()));
+    HRESULT queried;
+    try {
+        queried = sourceObject->QueryInterface(IID_IConnectionSource,
+                                               reinterpret_cast<void**>(source.GetAddressOf()));
+    } catch (...) {
+        sourceObject->Release();  // a query that throws must not keep the reference added
+        throw;
+    }
     sourceObject->Release();
     if (FAILED(queried) || !source) return E_CONNECTION_REFUSED;
     if (!templateSet) return E_CONNECTION_REFUSED;  // cleaned up: nothing to clone
@@ -130,7 +138,11 @@ HRESULT CCorrelation::RemoveConnection(std::size_t position) {
     for (std::size_t i = position; i < connections.size(); ++i) {
         if (connections[i]) --connections[i]->connectionId;
     }
-    removed.reset();
+    if (removed.get() == publishing_) {
+        retired_ = std::move(removed);  // still in use; goes when the publication ends
+    } else {
+        removed.reset();
+    }
     return S_OK;
 }
 
@@ -143,13 +155,28 @@ STDMETHODIMP CCorrelation::Calculate(LONG connectionId) {
 }
 
 HRESULT CCorrelation::CalculateConnection(const CConnectionInfo& record) {
-    // Own references for the length of the call: a host call that
-    // disconnects this record must not free what the publication uses.
-    const ComPtr<IConnectionSource> source = record.source;
-    const ComPtr<IHostVariableSet> connectionSet = record.connectionSet;
-    const LONG itemKey = record.itemKey;
-    if (!source) return E_FAIL;
-    return PublishPhaseValues(source.Get(), itemKey, connectionSet.Get(), row_);
+    if (!record.source) return E_FAIL;
+    // A host call that disconnects this record must not free what the
+    // publication uses: Disconnect hands the record to retired_ instead of
+    // destroying it, and it is destroyed here when the publication ends.
+    // (This costs no host call, unlike holding extra references would.)
+    class PublicationScope {
+    public:
+        PublicationScope(CCorrelation& self, const CConnectionInfo& record) : self_(self) {
+            self_.publishing_ = &record;
+        }
+        ~PublicationScope() {
+            self_.publishing_ = nullptr;
+            self_.retired_.reset();
+        }
+        PublicationScope(const PublicationScope&) = delete;
+        PublicationScope& operator=(const PublicationScope&) = delete;
+
+    private:
+        CCorrelation& self_;
+    } scope(*this, record);
+    return PublishPhaseValues(record.source.Get(), record.itemKey, record.connectionSet.Get(),
+                              row_);
 }
 
 }  // namespace pvt

@@ -19,6 +19,7 @@ void CComModule::Init(ClassTableEntry* classTable, const GUID& typeLibraryId) {
 }
 
 HRESULT CComModule::GetClassObject(REFCLSID classId, REFIID iid, void** object) {
+    if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (classTable_ == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
     for (ClassTableEntry* entry = classTable_; entry->classId != nullptr; ++entry) {

@@ -39,7 +39,8 @@ public:
     const GUID& TypeLibraryId() const { return typeLibraryId_; }
 
     // The cached class object of classId queried for iid; makes it on first
-    // request. CLASS_E_CLASSNOTAVAILABLE for a class not in the table.
+    // request. CLASS_E_CLASSNOTAVAILABLE for a class not in the table,
+    // E_POINTER for a null out pointer.
     HRESULT GetClassObject(REFCLSID classId, REFIID iid, void** object);
 
     // Shut-down: releases the cached class objects, then runs the

@@ -41,7 +41,8 @@ protected:
 };
 
 // A standalone object of class T. T provides InternalQueryInterface,
-// CompleteConstruction and a virtual destructor; the wrapper adds IUnknown.
+// CompleteConstruction, Cleanup (releases what the object holds, may run
+// twice) and a virtual destructor; the wrapper adds IUnknown.
 template <class T>
 class CComObject final : public T {
 public:
@@ -50,6 +51,11 @@ public:
     ~CComObject() override {
         this->refSlot_.count = kDestructionSentinel;
         Module().Unlock();
+        // Host objects are let go while this wrapper's IUnknown is still in
+        // place: a host object that touches the correlation while it goes
+        // meets the sentinel count, not the bare class being torn down. The
+        // class destructor then finds nothing left to release.
+        this->T::Cleanup();
     }
 
     STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(this->InternalAddRef()); }
@@ -120,7 +126,10 @@ public:
     virtual ~CComAggObject() {
         refCount_ = kDestructionSentinel;
         Module().Unlock();
-        // contained_ is destroyed next: the class's own clean-up.
+        // As for the standalone form: the host objects go while the
+        // contained object still forwards its IUnknown to the outer object.
+        // Destroying contained_ next frees the rest.
+        contained_.T::Cleanup();
     }
 
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override {

@@ -35,29 +35,11 @@ void CPropertyCalculator::DetachFluid() {
     fluid->Release();
 }
 
-bool CPropertyCalculator::Refresh() {
-    if (boundFluid == nullptr) return false;
-    try {
-        VARIANT_BOOL unchanged = 0;
-        boundFluid->IsUnchanged(&unchanged);  // result ignored
-        if (unchanged != 0 && blockValid_) return true;
-        if (holdFlag != 0) return blockValid_;
-        std::memset(&propertyBlock, 0, sizeof propertyBlock);
-        blockValid_ = false;
-        blockValid_ = SUCCEEDED(boundFluid->GetPropertyBlock(&propertyBlock));
-        return blockValid_;
-    } catch (...) {
-        return false;  // the block keeps whatever the fluid wrote
-    }
-}
-
-double CPropertyCalculator::GetValue(int slot, int index) {
-    if (!Refresh()) return kEmptyValue;
-    if (slot < 0 || slot >= kPropertySlotCount || index < 0 || index > kOverallIndex) {
-        return kEmptyValue;
-    }
-    if (index != kOverallIndex && propertyBlock.phasePresent[index] == 0) return kEmptyValue;
-    return propertyBlock.slots[slot][index];
+bool CPropertyCalculator::Fetch() {
+    std::memset(&propertyBlock, 0, sizeof propertyBlock);
+    blockValid_ = false;
+    blockValid_ = SUCCEEDED(boundFluid->GetPropertyBlock(&propertyBlock));
+    return blockValid_;
 }
 
 }  // namespace pvt
