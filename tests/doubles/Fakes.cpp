@@ -52,6 +52,7 @@ STDMETHODIMP FakeUnknown::QueryInterface(REFIID iid, void** object) {
 
 STDMETHODIMP FakeSource::QueryInterface(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
+    if (throwOnQuery) throw std::runtime_error("source double: QueryInterface");
     *object = nullptr;
     if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IConnectionSource)) {
         return E_NOINTERFACE;
@@ -63,6 +64,7 @@ STDMETHODIMP FakeSource::QueryInterface(REFIID iid, void** object) {
 
 STDMETHODIMP FakeSource::GetItem(LONG itemKey, ISourceItem** out) {
     Note("GetItem(", itemKey, ")");
+    if (throwOnGetItem) throw std::runtime_error("source double: GetItem");
     *out = nullptr;
     if (FAILED(itemResult)) return itemResult;
     *out = item.Get();
@@ -81,6 +83,7 @@ STDMETHODIMP FakeItem::QueryInterface(REFIID iid, void** object) {
 
 STDMETHODIMP FakeItem::GetFluid(IUnknown** out) {
     Note("GetFluid()");
+    if (throwOnGetFluid) throw std::runtime_error("item double: GetFluid");
     *out = nullptr;
     if (FAILED(fluidResult)) return fluidResult;
     *out = fluid.Get();
@@ -90,6 +93,7 @@ STDMETHODIMP FakeItem::GetFluid(IUnknown** out) {
 
 STDMETHODIMP FakeItem::IsReady(LONG* out) {
     Note("IsReady()");
+    if (throwOnIsReady) throw std::runtime_error("item double: IsReady");
     if (FAILED(readyResult)) {
         *out = 0;  // whatever a failing call leaves must not count
         return readyResult;
@@ -100,6 +104,7 @@ STDMETHODIMP FakeItem::IsReady(LONG* out) {
 
 STDMETHODIMP FakeFluid::QueryInterface(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
+    if (throwOnQuery) throw std::runtime_error("fluid double: QueryInterface");
     *object = nullptr;
     if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IFluidPropertySource)) {
         return E_NOINTERFACE;

@@ -73,6 +73,8 @@ public:
     // What GetItem hands out: itemResult, with item when that succeeds.
     Microsoft::WRL::ComPtr<ISourceItem> item;
     HRESULT itemResult = S_OK;
+    bool throwOnGetItem = false;
+    bool throwOnQuery = false;  // QueryInterface throws
 };
 
 class FakeItem final : public FakeBase, public ISourceItem {
@@ -88,6 +90,8 @@ public:
     HRESULT fluidResult = S_OK;
     LONG ready = 1;
     HRESULT readyResult = S_OK;
+    bool throwOnGetFluid = false;
+    bool throwOnIsReady = false;
 };
 
 class FakeFluid final : public FakeBase, public IFluidPropertySource {
@@ -104,6 +108,7 @@ public:
     HRESULT fetchResult = S_OK;      // a failure writes nothing
     bool throwOnFetch = false;
     bool throwOnUnchanged = false;
+    bool throwOnQuery = false;       // QueryInterface throws
     VARIANT_BOOL unchanged = 0;
     std::function<void()> duringFetch;  // runs inside GetPropertyBlock
     int fetches = 0;

@@ -8,10 +8,12 @@ namespace {
 
 std::atomic<long> countdown{0};
 std::atomic<long> allocations{0};
+std::atomic<long> liveBlocks{0};
+thread_local int pauseDepth = 0;
 
 void* Allocate(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    long remaining = countdown.load(std::memory_order_relaxed);
+    long remaining = pauseDepth > 0 ? 0 : countdown.load(std::memory_order_relaxed);
+    if (pauseDepth == 0) allocations.fetch_add(1, std::memory_order_relaxed);
     while (remaining > 0) {
         if (countdown.compare_exchange_weak(remaining, remaining - 1)) {
             if (remaining == 1) throw std::bad_alloc();
@@ -20,7 +22,14 @@ void* Allocate(std::size_t size) {
     }
     void* p = std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) throw std::bad_alloc();
+    liveBlocks.fetch_add(1, std::memory_order_relaxed);
     return p;
+}
+
+void Free(void* p) noexcept {
+    if (p == nullptr) return;
+    liveBlocks.fetch_sub(1, std::memory_order_relaxed);
+    std::free(p);
 }
 
 }  // namespace
@@ -30,6 +39,9 @@ namespace pvt::test {
 void FailAllocation(long n) { countdown.store(n < 0 ? 0 : n); }
 long AllocationCount() { return allocations.load(); }
 void ResetAllocationCount() { allocations.store(0); }
+long LiveAllocations() { return liveBlocks.load(); }
+ScopedAllocationPause::ScopedAllocationPause() { ++pauseDepth; }
+ScopedAllocationPause::~ScopedAllocationPause() { --pauseDepth; }
 
 }  // namespace pvt::test
 
@@ -49,7 +61,7 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
         return nullptr;
     }
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { Free(p); }
+void operator delete[](void* p) noexcept { Free(p); }
+void operator delete(void* p, std::size_t) noexcept { Free(p); }
+void operator delete[](void* p, std::size_t) noexcept { Free(p); }

@@ -12,6 +12,19 @@ void FailAllocation(long n);
 // Allocations made since the counter was last reset.
 long AllocationCount();
 void ResetAllocationCount();
+// Blocks allocated through operator new and not yet freed, process-wide.
+long LiveAllocations();
+
+// While one is alive on a thread, that thread's allocations neither count
+// towards nor trigger FailAllocation: a test double's own bookkeeping stays
+// out of an allocation sweep aimed at the module.
+class ScopedAllocationPause {
+public:
+    ScopedAllocationPause();
+    ~ScopedAllocationPause();
+    ScopedAllocationPause(const ScopedAllocationPause&) = delete;
+    ScopedAllocationPause& operator=(const ScopedAllocationPause&) = delete;
+};
 
 // Arms FailAllocation for its lifetime.
 class ScopedAllocationFailure {

@@ -1,0 +1,9 @@
+// Counts the program's heap allocations: this bench replaces the global
+// operator new with one that only counts and then allocates as usual.
+#pragma once
+
+namespace pvt::bench {
+
+long AllocationCount();
+
+}  // namespace pvt::bench
