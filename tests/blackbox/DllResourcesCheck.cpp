@@ -1,6 +1,7 @@
 // The resources of the built PvtCorrelator.dll, read back from the file as
 // any reader of a PE file sees them.
 #include "BlackBoxSupport.h"
+#include "support/ExpectedScripts.h"
 #include "support/RegisteredClasses.h"
 
 #include <gtest/gtest.h>
@@ -27,33 +28,7 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 }
 
 // The registry script of BubblePtPressure, byte for byte.
-const char kBubbleScript[] =
-    "HKCR\r\n"
-    "{\r\n"
-    "\tPvtCorrelator.BubblePtPressure.1 = s 'BubblePtPressure Class'\r\n"
-    "\t{\r\n"
-    "\t\tCLSID = s '{4DF4A90C-3E4E-4a2e-8186-3C9042C91674}'\r\n"
-    "\t}\r\n"
-    "\tPvtCorrelator.BubblePtPressure = s 'BubblePtPressure Class'\r\n"
-    "\t{\r\n"
-    "\t\tCLSID = s '{4DF4A90C-3E4E-4a2e-8186-3C9042C91674}'\r\n"
-    "\t\tCurVer = s 'PvtCorrelator.BubblePtPressure.1'\r\n"
-    "\t}\r\n"
-    "\tNoRemove CLSID\r\n"
-    "\t{\r\n"
-    "\t\tForceRemove {4DF4A90C-3E4E-4a2e-8186-3C9042C91674} = s 'BubblePtPressure Class'\r\n"
-    "\t\t{\r\n"
-    "\t\t\tProgID = s 'PvtCorrelator.BubblePtPressure.1'\r\n"
-    "\t\t\tVersionIndependentProgID = s 'PvtCorrelator.BubblePtPressure'\r\n"
-    "\t\t\tForceRemove 'Programmable'\r\n"
-    "\t\t\tInprocServer32 = s '%MODULE%'\r\n"
-    "\t\t\t{\r\n"
-    "\t\t\t\tval ThreadingModel = s 'Apartment'\r\n"
-    "\t\t\t}\r\n"
-    "\t\t\t'TypeLib' = s '{DEEC13C7-7766-4086-8C1B-434FBF176F1C}'\r\n"
-    "\t\t}\r\n"
-    "\t}\r\n"
-    "}\r\n";
+const char* const kBubbleScript = pvt::test::kBubblePtPressureScriptText;
 
 // The variable definitions document, all 180 bytes.
 const char kDefinitions[] =
