@@ -50,8 +50,7 @@ public:
         // Connections clone the template: a lean one gives lean connection sets.
         IHostVariable* templateVariable = NewLeanVariable();
         IHostVariableSet* leanTemplate = NewLeanSet(templateVariable);
-        object->templateSet = leanTemplate;
-        leanTemplate->Release();
+        object->templateSet.Attach(leanTemplate);
         templateVariable->Release();
 
         IFluidPropertySource* fluid = NewLeanFluid(fluidControl);

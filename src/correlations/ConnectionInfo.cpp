@@ -2,9 +2,12 @@
 
 namespace pvt {
 
-CConnectionInfo::~CConnectionInfo() {
-    source.Reset();
-    connectionSet.Reset();
+CConnectionInfo::~CConnectionInfo() { ReleaseHostObjects(); }
+
+bool CConnectionInfo::ReleaseHostObjects() noexcept {
+    const bool sourceReleased = source.Reset();
+    const bool setReleased = connectionSet.Reset();
+    return sourceReleased && setReleased;
 }
 
 }  // namespace pvt

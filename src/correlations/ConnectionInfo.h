@@ -2,8 +2,7 @@
 #pragma once
 
 #include "host/HostInterfaces.h"
-
-#include <wrl/client.h>
+#include "host/HostPtr.h"
 
 namespace pvt {
 
@@ -16,10 +15,14 @@ public:
     // Releases the source first, then the connection's set.
     virtual ~CConnectionInfo();
 
+    // The same releases, made now; false if a host Release threw (both are
+    // released all the same).
+    bool ReleaseHostObjects() noexcept;
+
     LONG itemKey = -1;
     LONG connectionId = -1;
-    Microsoft::WRL::ComPtr<IHostVariableSet> connectionSet;
-    Microsoft::WRL::ComPtr<IConnectionSource> source;
+    HostPtr<IHostVariableSet> connectionSet;
+    HostPtr<IConnectionSource> source;
 };
 
 }  // namespace pvt

@@ -14,9 +14,13 @@ namespace pvt {
 
 namespace {
 
+// Creates a host object into holder; a creation that reports success
+// without an object leaves the holder empty.
 template <class T>
-void** OutPointer(Microsoft::WRL::ComPtr<T>& pointer) {
-    return reinterpret_cast<void**>(pointer.ReleaseAndGetAddressOf());
+HRESULT CreateInto(HostPtr<T>& holder, REFCLSID classId, REFIID interfaceId) {
+    return Receive(holder, [&](T** out) {
+        return CreateHostObject(classId, interfaceId, reinterpret_cast<void**>(out));
+    });
 }
 
 }  // namespace
@@ -53,15 +57,24 @@ CCorrelation::CCorrelation(const CorrelationRow& row, CComTypeInfoHolder& ownTyp
 CCorrelation::~CCorrelation() { ReleaseHostObjectsAndRecords(); }
 
 LONG CCorrelation::Cleanup() {
+    CallScope call(*this);
     ReleaseHostObjectsAndRecords();
     return 0;
 }
 
-void CCorrelation::ReleaseHostObjectsAndRecords() {
+// A Release that throws does not stop the rest. The records are taken out
+// one at a time by position, so that a release which calls back into this
+// object (Connect, Disconnect) finds a list it can use.
+void CCorrelation::ReleaseHostObjectsAndRecords() noexcept {
     exposedSet.Reset();
     templateSet.Reset();
     phaseVariable.Reset();
-    for (auto& record : connections) record.reset();
+    for (std::size_t i = 0; i < connections.size(); ++i) {
+        std::unique_ptr<CConnectionInfo> record = std::move(connections[i]);
+        if (record && record.get() == publishing_) {
+            retired_ = std::move(record);  // still in use; goes when the publication ends
+        }
+    }
     connections.clear();  // keeps the storage
 }
 
@@ -78,16 +91,15 @@ HRESULT CCorrelation::CompleteConstruction() {
 HRESULT CCorrelation::CompleteConstructionSteps() {
     // A set reported as created but not given fails here, so that a Ready
     // object always holds all three host objects.
-    if (FAILED(CreateHostObject(CLSID_HostVariableSet, IID_IHostVariableSet,
-                                OutPointer(exposedSet))) || !exposedSet) {
+    if (FAILED(CreateInto(exposedSet, CLSID_HostVariableSet, IID_IHostVariableSet)) ||
+        !exposedSet) {
         return E_FAIL;
     }
-    if (FAILED(CreateHostObject(CLSID_HostVariableSet, IID_IHostVariableSet,
-                                OutPointer(templateSet)))) {
+    if (FAILED(CreateInto(templateSet, CLSID_HostVariableSet, IID_IHostVariableSet))) {
         return E_FAIL;
     }
-    if (FAILED(CreateHostObject(CLSID_HostVariable, IID_IHostVariable,
-                                OutPointer(phaseVariable))) || !phaseVariable) {
+    if (FAILED(CreateInto(phaseVariable, CLSID_HostVariable, IID_IHostVariable)) ||
+        !phaseVariable) {
         return E_FAIL;
     }
     if (FAILED(phaseVariable->SetTaggedName(kPhaseValuesName.text()))) return E_FAIL;

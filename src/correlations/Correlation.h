@@ -5,12 +5,11 @@
 #include "correlations/Catalogue.h"
 #include "correlations/ConnectionInfo.h"
 #include "host/HostInterfaces.h"
+#include "host/HostPtr.h"
 #include "module/ComObject.h"
 #include "module/DispatchImpl.h"
 
 #include "HostCorrelation.h"
-
-#include <wrl/client.h>
 
 #include <memory>
 #include <string>
@@ -41,8 +40,13 @@ public:
     CCorrelation(const CCorrelation&) = delete;
     CCorrelation& operator=(const CCorrelation&) = delete;
 
-    // Runs the steps of Cleanup, then frees the identity strings.
-    virtual ~CCorrelation();
+    // The class's own virtual operations, which follow the seven entries of
+    // IDispatch in the primary interface's table, in this order. A virtual
+    // destructor would take two entries with some compilers, so destruction
+    // is one entry of its own, made by the wrappers.
+    // Destroys the whole object (for an aggregate, the aggregate), as its
+    // last Release does.
+    virtual void DestroyObject() = 0;
     // Kept for the layout of the class's own virtual operations; does nothing.
     virtual LONG Reserved() { return 0; }
     // Releases the host objects and connection records; returns 0.
@@ -77,8 +81,21 @@ public:
     STDMETHOD(Calculate)(LONG connectionId) override;
     STDMETHOD(GetVariableSet)(IUnknown** variableSet) override;
 
+    // A last Release made while one of the object's calls into the host is
+    // running leaves the destruction to the end of that call: the wrappers
+    // ask here, and an AddRef from 0 takes the request back.
+    bool DeferDestruction() {
+        if (callDepth_ == 0) return false;
+        destructionDeferred_ = true;
+        return true;
+    }
+    void CancelDeferredDestruction() { destructionDeferred_ = false; }
+
 protected:
     CCorrelation(const CorrelationRow& row, CComTypeInfoHolder& ownTypeInfo);
+    // Runs the steps of Cleanup, then frees the identity strings. Only the
+    // wrappers, which are final, destroy the object.
+    ~CCorrelation();
 
 public:
     std::string classIdText;
@@ -87,27 +104,47 @@ public:
     LONG integer1 = 0;
     LONG kindCode = 0;
     LONG integer4 = 0;
-    Microsoft::WRL::ComPtr<IHostVariableSet> templateSet;
-    Microsoft::WRL::ComPtr<IHostVariableSet> exposedSet;
-    Microsoft::WRL::ComPtr<IHostVariable> phaseVariable;
+    HostPtr<IHostVariableSet> templateSet;
+    HostPtr<IHostVariableSet> exposedSet;
+    HostPtr<IHostVariable> phaseVariable;
 
 private:
+    // Brackets a method that calls into the host: the outermost one to end
+    // carries out a destruction that a last Release asked for meanwhile.
+    class CallScope {
+    public:
+        explicit CallScope(CCorrelation& self) : self_(self) { ++self_.callDepth_; }
+        ~CallScope() {
+            if (--self_.callDepth_ == 0 && self_.destructionDeferred_) {
+                self_.destructionDeferred_ = false;
+                self_.DestroyObject();
+            }
+        }
+        CallScope(const CallScope&) = delete;
+        CallScope& operator=(const CallScope&) = delete;
+
+    private:
+        CCorrelation& self_;
+    };
+
     HRESULT CompleteConstructionSteps();
-    void ReleaseHostObjectsAndRecords();
+    void ReleaseHostObjectsAndRecords() noexcept;
     // Position of the first record with id, or connections.size().
     std::size_t FindConnection(LONG connectionId) const;
     HRESULT ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
                           IUnknown** connectionSet);
     HRESULT RemoveConnection(std::size_t position);
-    HRESULT CalculateConnection(const CConnectionInfo& record);
+    HRESULT CalculateConnection(CConnectionInfo& record);
 
     const CorrelationRow& row_;
     CComTypeInfoHolder& ownTypeInfo_;
     // The record a Calculate under way publishes for, and that record once a
-    // Disconnect made from inside the publication has taken it out of
-    // connections: it lives until the publication ends.
+    // Disconnect or Cleanup made from inside the publication has taken it out
+    // of connections: it lives until the publication ends.
     const CConnectionInfo* publishing_ = nullptr;
     std::unique_ptr<CConnectionInfo> retired_;
+    LONG callDepth_ = 0;
+    bool destructionDeferred_ = false;
 };
 
 }  // namespace pvt

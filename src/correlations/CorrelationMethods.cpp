@@ -9,8 +9,6 @@
 
 namespace pvt {
 
-using Microsoft::WRL::ComPtr;
-
 namespace {
 
 // Runs body, turning allocation failure into E_OUTOFMEMORY and any other
@@ -68,10 +66,13 @@ STDMETHODIMP CCorrelation::GetInteger4(LONG* value) { return IntegerOut(integer4
 
 STDMETHODIMP CCorrelation::GetVariableSet(IUnknown** variableSet) {
     if (variableSet == nullptr) return E_POINTER;
-    *variableSet = exposedSet.Get();
-    if (*variableSet == nullptr) return E_FAIL;  // only after Cleanup
-    (*variableSet)->AddRef();
-    return S_OK;
+    *variableSet = nullptr;
+    if (!exposedSet) return E_FAIL;  // only after Cleanup
+    return Guarded([&] {
+        exposedSet->AddRef();
+        *variableSet = exposedSet.Get();
+        return S_OK;
+    });
 }
 
 std::size_t CCorrelation::FindConnection(LONG connectionId) const {
@@ -87,27 +88,33 @@ STDMETHODIMP CCorrelation::Connect(IUnknown* sourceObject, LONG itemKey, LONG* c
                                    IUnknown** connectionSet) {
     if (sourceObject == nullptr) return E_CONNECTION_REFUSED;
     if (connectionId == nullptr || connectionSet == nullptr) return E_POINTER;
+    CallScope call(*this);
     return Guarded([&] { return ConnectSource(sourceObject, itemKey, connectionId, connectionSet); });
 }
 
 HRESULT CCorrelation::ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
                                     IUnknown** connectionSet) {
-    ComPtr<IConnectionSource> source;
+    HostPtr<IConnectionSource> source;
     sourceObject->AddRef();
     HRESULT queried;
     try {
-        queried = sourceObject->QueryInterface(IID_IConnectionSource,
-                                               reinterpret_cast<void**>(source.GetAddressOf()));
+        queried = QueryHostObject(sourceObject, IID_IConnectionSource, source);
     } catch (...) {
-        sourceObject->Release();  // a query that throws must not keep the reference added
+        ReleaseHostObject(sourceObject);  // a query that throws must not keep the reference added
         throw;
     }
-    sourceObject->Release();
+    if (!ReleaseHostObject(sourceObject)) return E_FAIL;
     if (FAILED(queried) || !source) return E_CONNECTION_REFUSED;
     if (!templateSet) return E_CONNECTION_REFUSED;  // cleaned up: nothing to clone
 
-    ComPtr<IHostVariableSet> clone;
-    if (FAILED(templateSet->Clone(clone.GetAddressOf()))) return E_CONNECTION_REFUSED;
+    // Success must come with a set: a connection without one could never
+    // be calculated.
+    HostPtr<IHostVariableSet> clone;
+    IHostVariableSet* const original = templateSet.Get();
+    if (FAILED(Receive(clone, [&](IHostVariableSet** out) { return original->Clone(out); })) ||
+        !clone) {
+        return E_CONNECTION_REFUSED;
+    }
 
     // Everything that can fail is done before anything is handed out.
     connections.reserve(connections.size() + 1);
@@ -127,9 +134,12 @@ HRESULT CCorrelation::ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* 
 STDMETHODIMP CCorrelation::Disconnect(LONG connectionId) {
     const std::size_t position = FindConnection(connectionId);
     if (position == connections.size()) return E_NO_SUCH_CONNECTION;
+    CallScope call(*this);
     return Guarded([&] { return RemoveConnection(position); });
 }
 
+// A source or set whose Release throws gives E_FAIL; the record is gone and
+// the ids renumbered all the same.
 HRESULT CCorrelation::RemoveConnection(std::size_t position) {
     std::unique_ptr<CConnectionInfo> removed = std::move(connections[position]);
     connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(position));
@@ -140,43 +150,36 @@ HRESULT CCorrelation::RemoveConnection(std::size_t position) {
     }
     if (removed.get() == publishing_) {
         retired_ = std::move(removed);  // still in use; goes when the publication ends
-    } else {
-        removed.reset();
+        return S_OK;
     }
-    return S_OK;
+    return removed->ReleaseHostObjects() ? S_OK : E_FAIL;
 }
 
 STDMETHODIMP CCorrelation::Calculate(LONG connectionId) {
     const std::size_t position = FindConnection(connectionId);
     if (position == connections.size()) return E_NO_SUCH_CONNECTION;
+    CallScope call(*this);  // declared first: ends after the calculator is free again
     CalculatorTurn turn;
     if (!turn.Acquired()) return E_FAIL;  // another publication is under way
-    return Guarded([&] { return CalculateConnection(*connections[position]); });
+    return CalculateConnection(*connections[position]);
 }
 
-HRESULT CCorrelation::CalculateConnection(const CConnectionInfo& record) {
+HRESULT CCorrelation::CalculateConnection(CConnectionInfo& record) {
     if (!record.source) return E_FAIL;
-    // A host call that disconnects this record must not free what the
-    // publication uses: Disconnect hands the record to retired_ instead of
-    // destroying it, and it is destroyed here when the publication ends.
-    // (This costs no host call, unlike holding extra references would.)
-    class PublicationScope {
-    public:
-        PublicationScope(CCorrelation& self, const CConnectionInfo& record) : self_(self) {
-            self_.publishing_ = &record;
-        }
-        ~PublicationScope() {
-            self_.publishing_ = nullptr;
-            self_.retired_.reset();
-        }
-        PublicationScope(const PublicationScope&) = delete;
-        PublicationScope& operator=(const PublicationScope&) = delete;
-
-    private:
-        CCorrelation& self_;
-    } scope(*this, record);
-    return PublishPhaseValues(record.source.Get(), record.itemKey, record.connectionSet.Get(),
-                              row_);
+    // A host call that disconnects this record, or cleans the object up,
+    // must not free what the publication uses: the record is handed to
+    // retired_ instead of being destroyed, and goes here when the
+    // publication ends. (This costs no host call, unlike holding extra
+    // references would.)
+    publishing_ = &record;
+    HRESULT hr = Guarded([&] {
+        return PublishPhaseValues(record.source.Get(), record.itemKey, record.connectionSet.Get(),
+                                  row_);
+    });
+    publishing_ = nullptr;
+    const std::unique_ptr<CConnectionInfo> retired = std::move(retired_);
+    if (retired && !retired->ReleaseHostObjects() && SUCCEEDED(hr)) hr = E_FAIL;
+    return hr;
 }
 
 }  // namespace pvt

@@ -1,11 +1,10 @@
 #include "host/HostObjects.h"
 
+#include "host/HostPtr.h"
+
 #include <objbase.h>
-#include <wrl/client.h>
 
 namespace pvt {
-
-using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -13,13 +12,17 @@ namespace {
 // gives this literal whatever the code page is.
 wchar_t dataServerName[] = L"varhub2.dll";
 
-HRESULT CreateThroughFactory(IClassFactory* factory, REFIID interfaceId, void** object) {
-    ComPtr<IUnknown> unknown;
-    HRESULT hr = factory->CreateInstance(nullptr, IID_IUnknown,
-                                         reinterpret_cast<void**>(unknown.GetAddressOf()));
+// A new object of factory's class, queried for interfaceId into created.
+HRESULT CreateThroughFactory(IClassFactory* factory, REFIID interfaceId,
+                             HostPtr<IUnknown>& created) {
+    HostPtr<IUnknown> unknown;
+    HRESULT hr = Receive(unknown, [&](IUnknown** out) {
+        return factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(out));
+    });
     if (FAILED(hr)) return hr;
     if (!unknown) return E_FAIL;
-    return unknown->QueryInterface(interfaceId, object);
+    hr = QueryHostObject(unknown.Get(), interfaceId, created);
+    return unknown.Reset() ? hr : E_FAIL;
 }
 
 }  // namespace
@@ -34,14 +37,18 @@ HRESULT CreateHostObject(REFCLSID classId, REFIID interfaceId, void** object) {
         reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
     if (getClassObject == nullptr) return E_FAIL;
 
-    ComPtr<IClassFactory> factory;
-    HRESULT hr = getClassObject(classId, IID_IClassFactory,
-                                reinterpret_cast<void**>(factory.GetAddressOf()));
+    HostPtr<IClassFactory> factory;
+    HRESULT hr = Receive(factory, [&](IClassFactory** out) {
+        return getClassObject(classId, IID_IClassFactory, reinterpret_cast<void**>(out));
+    });
     if (FAILED(hr) || !factory) return E_FAIL;
 
-    hr = CreateThroughFactory(factory.Get(), interfaceId, object);
-    if (SUCCEEDED(hr) && *object == nullptr) return E_FAIL;  // success must come with an object
-    if (FAILED(hr)) *object = nullptr;
+    HostPtr<IUnknown> created;
+    hr = CreateThroughFactory(factory.Get(), interfaceId, created);
+    if (!factory.Reset()) hr = E_FAIL;
+    if (FAILED(hr)) return hr;
+    if (!created) return E_FAIL;  // success must come with an object
+    *object = created.Detach();
     return hr;
 }
 

@@ -42,13 +42,15 @@ protected:
 
 // A standalone object of class T. T provides InternalQueryInterface,
 // CompleteConstruction, Cleanup (releases what the object holds, may run
-// twice) and a virtual destructor; the wrapper adds IUnknown.
+// twice), DestroyObject, and DeferDestruction / CancelDeferredDestruction
+// (a last Release during one of its calls into the host waits for the end
+// of that call); the wrapper adds IUnknown.
 template <class T>
 class CComObject final : public T {
 public:
     CComObject() { Module().Lock(); }
 
-    ~CComObject() override {
+    ~CComObject() {
         this->refSlot_.count = kDestructionSentinel;
         Module().Unlock();
         // Host objects are let go while this wrapper's IUnknown is still in
@@ -58,21 +60,27 @@ public:
         this->T::Cleanup();
     }
 
-    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(this->InternalAddRef()); }
+    STDMETHOD_(ULONG, AddRef)() override {
+        const LONG count = this->InternalAddRef();
+        if (count == 1) this->CancelDeferredDestruction();
+        return static_cast<ULONG>(count);
+    }
 
     STDMETHOD_(ULONG, Release)() override {
         const LONG count = this->InternalRelease();
-        if (count == 0) {
-            // Keeps the module from looking unloadable while destruction runs.
-            Module().Lock();
-            delete this;
-            Module().Unlock();
-        }
+        if (count == 0 && !this->DeferDestruction()) DestroyObject();
         return static_cast<ULONG>(count);
     }
 
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
         return this->InternalQueryInterface(iid, object);
+    }
+
+    void DestroyObject() override {
+        // Keeps the module from looking unloadable while destruction runs.
+        Module().Lock();
+        delete this;
+        Module().Unlock();
     }
 
     // Allocates, constructs and completes an object, then queries it for iid.
@@ -102,18 +110,28 @@ private:
     }
 };
 
+template <class T>
+class CComAggObject;
+
 // Class T inside an aggregate: every IUnknown call on its interfaces goes to
 // the outer object, whose pointer sits in the reference-count slot.
 template <class T>
 class CComContainedObject final : public T {
 public:
-    explicit CComContainedObject(IUnknown* outer) { this->refSlot_.outer = outer; }
+    CComContainedObject(IUnknown* outer, CComAggObject<T>& aggregate) : aggregate_(aggregate) {
+        this->refSlot_.outer = outer;
+    }
 
     STDMETHOD_(ULONG, AddRef)() override { return this->OuterUnknown()->AddRef(); }
     STDMETHOD_(ULONG, Release)() override { return this->OuterUnknown()->Release(); }
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
         return this->OuterUnknown()->QueryInterface(iid, object);
     }
+
+    void DestroyObject() override { aggregate_.DestroyObject(); }
+
+private:
+    CComAggObject<T>& aggregate_;
 };
 
 // An aggregated object of class T: the non-delegating IUnknown handed to the
@@ -121,7 +139,7 @@ public:
 template <class T>
 class CComAggObject final : public IUnknown {
 public:
-    explicit CComAggObject(IUnknown* outer) : contained_(outer) { Module().Lock(); }
+    explicit CComAggObject(IUnknown* outer) : contained_(outer, *this) { Module().Lock(); }
 
     virtual ~CComAggObject() {
         refCount_ = kDestructionSentinel;
@@ -141,15 +159,21 @@ public:
         }
         return contained_.InternalQueryInterface(iid, object);
     }
-    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(++refCount_); }
+    STDMETHOD_(ULONG, AddRef)() override {
+        const LONG count = ++refCount_;
+        if (count == 1) contained_.CancelDeferredDestruction();
+        return static_cast<ULONG>(count);
+    }
     STDMETHOD_(ULONG, Release)() override {
         const LONG count = --refCount_;
-        if (count == 0) {
-            Module().Lock();
-            delete this;
-            Module().Unlock();
-        }
+        if (count == 0 && !contained_.DeferDestruction()) DestroyObject();
         return static_cast<ULONG>(count);
+    }
+
+    void DestroyObject() {
+        Module().Lock();
+        delete this;
+        Module().Unlock();
     }
 
     // Allocates, constructs and completes an aggregate of T for outer, then

@@ -1,5 +1,6 @@
 #include "properties/PropertyCalculator.h"
 
+#include "host/HostPtr.h"
 #include "module/ComModule.h"
 
 #include <cstring>
@@ -21,6 +22,7 @@ CPropertyCalculator::~CPropertyCalculator() {
     }
     std::memset(&propertyBlock, 0, sizeof propertyBlock);
     blockValid_ = false;
+    filledBy_ = nullptr;
 }
 
 void CPropertyCalculator::AttachFluid(IFluidPropertySource* fluid) {
@@ -28,16 +30,16 @@ void CPropertyCalculator::AttachFluid(IFluidPropertySource* fluid) {
     boundFluid = fluid;
 }
 
-void CPropertyCalculator::DetachFluid() {
-    if (boundFluid == nullptr) return;
+bool CPropertyCalculator::DetachFluid() noexcept {
     IFluidPropertySource* fluid = boundFluid;
     boundFluid = nullptr;
-    fluid->Release();
+    return ReleaseHostObject(fluid);
 }
 
 bool CPropertyCalculator::Fetch() {
     std::memset(&propertyBlock, 0, sizeof propertyBlock);
     blockValid_ = false;
+    filledBy_ = boundFluid;
     blockValid_ = SUCCEEDED(boundFluid->GetPropertyBlock(&propertyBlock));
     return blockValid_;
 }

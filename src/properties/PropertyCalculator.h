@@ -24,13 +24,14 @@ public:
     // Binds fluid for one publication (adding a reference); only while no
     // fluid is bound.
     void AttachFluid(IFluidPropertySource* fluid);
-    // Releases the bound fluid, if any.
-    void DetachFluid();
+    // Releases the bound fluid, if any; false if its Release threw (the
+    // calculator is unbound all the same).
+    bool DetachFluid() noexcept;
 
     // Whether the block may be read: reuses the block held when the fluid
-    // reports it unchanged, and otherwise fetches it afresh, unless the hold
-    // flag keeps the block of this publication. A block that no fetch has
-    // filled is never served.
+    // reports it unchanged and is the fluid that filled it, and otherwise
+    // fetches it afresh, unless the hold flag keeps the block of this
+    // publication. A block that no fetch has filled is never served.
     // Inline, as GetValue is: a publication reads up to sixteen times, and
     // the call around each read would cost about as much as the read.
     bool Refresh() {
@@ -38,7 +39,7 @@ public:
         try {
             VARIANT_BOOL unchanged = 0;
             boundFluid->IsUnchanged(&unchanged);  // result ignored
-            if (unchanged != 0 && blockValid_) return true;
+            if (unchanged != 0 && blockValid_ && filledBy_ == boundFluid) return true;
             if (holdFlag != 0) return blockValid_;
             return Fetch();
         } catch (...) {
@@ -74,6 +75,9 @@ private:
     bool Fetch();
 
     bool blockValid_ = false;  // filled by a successful fetch since last zeroed
+    // The fluid whose fetch filled the block. Only compared, never called:
+    // no reference is kept once the publication ends.
+    const IFluidPropertySource* filledBy_ = nullptr;
     std::atomic<bool> busy_{false};
 };
 

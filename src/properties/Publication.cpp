@@ -1,34 +1,35 @@
 #include "properties/Publication.h"
 
+#include "host/HostPtr.h"
 #include "host/Text.h"
-
-#include <wrl/client.h>
 
 namespace pvt {
 
-using Microsoft::WRL::ComPtr;
-
 namespace {
 
-template <class T>
-void** OutPointer(ComPtr<T>& pointer) {
-    return reinterpret_cast<void**>(pointer.ReleaseAndGetAddressOf());
-}
-
-// Unbinds the fluid and clears the hold flag when the publication ends, on
-// every path, exceptions included.
-class FluidBinding {
+// What one publication obtains from the host. Everything is let go in one
+// order on every path, exceptions included: the variable, the calculator's
+// binding of the fluid (clearing the hold flag), the fluid, the item.
+class PublicationObjects {
 public:
-    FluidBinding(CPropertyCalculator& calculator, IFluidPropertySource* fluid)
-        : calculator_(calculator) {
-        calculator_.AttachFluid(fluid);
-    }
-    ~FluidBinding() {
+    explicit PublicationObjects(CPropertyCalculator& calculator) : calculator_(calculator) {}
+    ~PublicationObjects() { ReleaseAll(); }
+    PublicationObjects(const PublicationObjects&) = delete;
+    PublicationObjects& operator=(const PublicationObjects&) = delete;
+
+    // False when a host Release threw; every other release is made anyway.
+    bool ReleaseAll() noexcept {
+        bool released = variable.Reset();
         calculator_.holdFlag = 0;
-        calculator_.DetachFluid();
+        if (!calculator_.DetachFluid()) released = false;
+        if (!fluid.Reset()) released = false;
+        if (!item.Reset()) released = false;
+        return released;
     }
-    FluidBinding(const FluidBinding&) = delete;
-    FluidBinding& operator=(const FluidBinding&) = delete;
+
+    HostPtr<ISourceItem> item;
+    HostPtr<IFluidPropertySource> fluid;
+    HostPtr<IHostVariable> variable;
 
 private:
     CPropertyCalculator& calculator_;
@@ -45,43 +46,61 @@ void WriteValues(IHostVariable* variable, CPropertyCalculator& calculator,
     WriteCommon(variable, calculator, row.slot);
 }
 
+// The fluid of item as IFluidPropertySource, into fluid; E_FAIL when
+// releasing the object the item gave throws.
+HRESULT GetItemFluid(ISourceItem* item, HostPtr<IFluidPropertySource>& fluid) {
+    HostPtr<IUnknown> fluidObject;
+    const HRESULT hr = Receive(fluidObject, [&](IUnknown** out) { return item->GetFluid(out); });
+    if (FAILED(hr)) return hr;
+    if (fluidObject) QueryHostObject(fluidObject.Get(), IID_IFluidPropertySource, fluid);
+    return fluidObject.Reset() ? S_OK : E_FAIL;
+}
+
+// "Phase_Values" of connectionSet as IHostVariable, into variable (left
+// empty when the set has no such variable).
+HRESULT FindPhaseValues(IHostVariableSet* connectionSet, HostPtr<IHostVariable>& variable) {
+    HostPtr<IUnknown> found;
+    if (FAILED(Receive(found, [&](IUnknown** out) {
+            return connectionSet->FindVariable(kPhaseValuesName.text(), out);
+        }))) {
+        return E_FAIL;
+    }
+    if (found) QueryHostObject(found.Get(), IID_IHostVariable, variable);
+    return found.Reset() ? S_OK : E_FAIL;
+}
+
+HRESULT Publish(PublicationObjects& objects, CPropertyCalculator& calculator,
+                IConnectionSource* source, LONG itemKey, IHostVariableSet* connectionSet,
+                const CorrelationRow& row) {
+    HRESULT hr =
+        Receive(objects.item, [&](ISourceItem** out) { return source->GetItem(itemKey, out); });
+    if (FAILED(hr)) return hr;
+    if (!objects.item) return E_FAIL;  // success must come with an item
+
+    LONG ready = 1;
+    if (FAILED(objects.item->IsReady(&ready))) ready = 1;
+    if (ready == 0) return S_OK;
+
+    hr = GetItemFluid(objects.item.Get(), objects.fluid);
+    if (FAILED(hr)) return hr;
+    if (connectionSet == nullptr || !objects.fluid) return E_FAIL;
+
+    calculator.AttachFluid(objects.fluid.Get());
+    if (FAILED(FindPhaseValues(connectionSet, objects.variable))) return E_FAIL;
+    if (!objects.variable) return S_OK;  // nothing to write into
+
+    WriteValues(objects.variable.Get(), calculator, row);
+    return S_OK;
+}
+
 }  // namespace
 
 HRESULT PublishPhaseValues(IConnectionSource* source, LONG itemKey,
                            IHostVariableSet* connectionSet, const CorrelationRow& row) {
-    ComPtr<ISourceItem> item;
-    HRESULT hr = source->GetItem(itemKey, item.GetAddressOf());
-    if (FAILED(hr)) return hr;
-    if (!item) return E_FAIL;  // success must come with an item
-
-    LONG ready = 1;
-    if (FAILED(item->IsReady(&ready))) ready = 1;
-    if (ready == 0) return S_OK;
-
-    ComPtr<IFluidPropertySource> fluid;
-    {
-        ComPtr<IUnknown> fluidObject;
-        hr = item->GetFluid(fluidObject.GetAddressOf());
-        if (FAILED(hr)) return hr;
-        if (fluidObject) fluidObject->QueryInterface(IID_IFluidPropertySource, OutPointer(fluid));
-    }
-    if (connectionSet == nullptr || !fluid) return E_FAIL;
-
     CPropertyCalculator& calculator = CPropertyCalculator::Instance();
-    FluidBinding binding(calculator, fluid.Get());
-
-    ComPtr<IHostVariable> variable;
-    {
-        ComPtr<IUnknown> found;
-        if (FAILED(connectionSet->FindVariable(kPhaseValuesName.text(), found.GetAddressOf()))) {
-            return E_FAIL;
-        }
-        if (found) found->QueryInterface(IID_IHostVariable, OutPointer(variable));
-    }
-    if (!variable) return S_OK;  // nothing to write into
-
-    WriteValues(variable.Get(), calculator, row);
-    return S_OK;
+    PublicationObjects objects(calculator);
+    const HRESULT hr = Publish(objects, calculator, source, itemKey, connectionSet, row);
+    return objects.ReleaseAll() ? hr : E_FAIL;
 }
 
 void WriteCommon(IHostVariable* variable, CPropertyCalculator& calculator, int slot) {

@@ -29,8 +29,11 @@ ULONG FakeBase::DoAddRef() {
 ULONG FakeBase::DoRelease() {
     InterlockedDecrement(&references);
     const LONG count = InterlockedDecrement(&count_);
+    const bool raise = throwOnRelease;
+    throwOnRelease = false;
     Note("Release() -> ", count);
     if (count == 0) delete this;
+    if (raise) throw std::runtime_error("host double: Release");
     return static_cast<ULONG>(count);
 }
 
@@ -42,6 +45,7 @@ void FakeBase::Note(const char* call, long number, const char* tail) const {
 }
 
 STDMETHODIMP FakeUnknown::QueryInterface(REFIID iid, void** object) {
+    Hook("QueryInterface");
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (!IsEqualIID(iid, IID_IUnknown)) return E_NOINTERFACE;
@@ -51,11 +55,16 @@ STDMETHODIMP FakeUnknown::QueryInterface(REFIID iid, void** object) {
 }
 
 STDMETHODIMP FakeSource::QueryInterface(REFIID iid, void** object) {
+    Hook("QueryInterface");
     if (object == nullptr) return E_POINTER;
     if (throwOnQuery) throw std::runtime_error("source double: QueryInterface");
     *object = nullptr;
     if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IConnectionSource)) {
         return E_NOINTERFACE;
+    }
+    if (IsEqualIID(iid, IID_IConnectionSource) && FAILED(queryResult)) {
+        if (leaveOnFailure) *object = static_cast<IConnectionSource*>(this);
+        return queryResult;
     }
     *object = static_cast<IConnectionSource*>(this);
     DoAddRef();
@@ -64,15 +73,20 @@ STDMETHODIMP FakeSource::QueryInterface(REFIID iid, void** object) {
 
 STDMETHODIMP FakeSource::GetItem(LONG itemKey, ISourceItem** out) {
     Note("GetItem(", itemKey, ")");
+    Hook("GetItem");
     if (throwOnGetItem) throw std::runtime_error("source double: GetItem");
     *out = nullptr;
-    if (FAILED(itemResult)) return itemResult;
+    if (FAILED(itemResult)) {
+        if (leaveOnFailure) *out = item.Get();
+        return itemResult;
+    }
     *out = item.Get();
     if (*out) (*out)->AddRef();
     return itemResult;
 }
 
 STDMETHODIMP FakeItem::QueryInterface(REFIID iid, void** object) {
+    Hook("QueryInterface");
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (!IsEqualIID(iid, IID_IUnknown)) return E_NOINTERFACE;
@@ -83,9 +97,13 @@ STDMETHODIMP FakeItem::QueryInterface(REFIID iid, void** object) {
 
 STDMETHODIMP FakeItem::GetFluid(IUnknown** out) {
     Note("GetFluid()");
+    Hook("GetFluid");
     if (throwOnGetFluid) throw std::runtime_error("item double: GetFluid");
     *out = nullptr;
-    if (FAILED(fluidResult)) return fluidResult;
+    if (FAILED(fluidResult)) {
+        if (leaveOnFailure) *out = fluid.Get();
+        return fluidResult;
+    }
     *out = fluid.Get();
     if (*out) (*out)->AddRef();
     return fluidResult;
@@ -93,6 +111,7 @@ STDMETHODIMP FakeItem::GetFluid(IUnknown** out) {
 
 STDMETHODIMP FakeItem::IsReady(LONG* out) {
     Note("IsReady()");
+    Hook("IsReady");
     if (throwOnIsReady) throw std::runtime_error("item double: IsReady");
     if (FAILED(readyResult)) {
         *out = 0;  // whatever a failing call leaves must not count
@@ -103,11 +122,16 @@ STDMETHODIMP FakeItem::IsReady(LONG* out) {
 }
 
 STDMETHODIMP FakeFluid::QueryInterface(REFIID iid, void** object) {
+    Hook("QueryInterface");
     if (object == nullptr) return E_POINTER;
     if (throwOnQuery) throw std::runtime_error("fluid double: QueryInterface");
     *object = nullptr;
     if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IFluidPropertySource)) {
         return E_NOINTERFACE;
+    }
+    if (IsEqualIID(iid, IID_IFluidPropertySource) && FAILED(queryResult)) {
+        if (leaveOnFailure) *object = static_cast<IFluidPropertySource*>(this);
+        return queryResult;
     }
     *object = static_cast<IFluidPropertySource*>(this);
     DoAddRef();
@@ -121,6 +145,7 @@ STDMETHODIMP FakeFluid::Reserved01() {
 
 STDMETHODIMP FakeFluid::GetPropertyBlock(PropertyBlock* out) {
     Note("GetPropertyBlock()");
+    Hook("GetPropertyBlock");
     ++fetches;
     if (duringFetch) duringFetch();
     if (throwOnFetch) throw std::runtime_error("fluid double: GetPropertyBlock");
@@ -131,6 +156,7 @@ STDMETHODIMP FakeFluid::GetPropertyBlock(PropertyBlock* out) {
 
 STDMETHODIMP FakeFluid::IsUnchanged(VARIANT_BOOL* out) {
     ++unchangedQueries;
+    Hook("IsUnchanged");
     if (throwOnUnchanged) throw std::runtime_error("fluid double: IsUnchanged");
     *out = unchanged;
     return S_OK;

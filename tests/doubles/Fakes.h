@@ -40,7 +40,19 @@ public:
     const std::string& Name() const { return name_; }
     LONG RefCount() const { return count_; }
 
+    // Runs at the start of every host call the fake answers (its name, e.g.
+    // "GetItem", "QueryInterface"), before any fault: a host calling back.
+    std::function<void(const char* call)> onCall;
+    // The next Release lets go of the reference, then throws (once).
+    bool throwOnRelease = false;
+    // A call that fails still writes the pointer it would give, without a
+    // reference.
+    bool leaveOnFailure = false;
+
 protected:
+    void Hook(const char* call) {
+        if (onCall) onCall(call);
+    }
     ULONG DoAddRef();
     ULONG DoRelease();
     static constexpr long kNoNumber = -2147483647L - 1;
@@ -73,6 +85,7 @@ public:
     // What GetItem hands out: itemResult, with item when that succeeds.
     Microsoft::WRL::ComPtr<ISourceItem> item;
     HRESULT itemResult = S_OK;
+    HRESULT queryResult = S_OK;  // of the query for IConnectionSource
     bool throwOnGetItem = false;
     bool throwOnQuery = false;  // QueryInterface throws
 };
@@ -109,6 +122,7 @@ public:
     bool throwOnFetch = false;
     bool throwOnUnchanged = false;
     bool throwOnQuery = false;       // QueryInterface throws
+    HRESULT queryResult = S_OK;      // of the query for IFluidPropertySource
     VARIANT_BOOL unchanged = 0;
     std::function<void()> duringFetch;  // runs inside GetPropertyBlock
     int fetches = 0;

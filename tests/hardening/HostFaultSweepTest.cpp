@@ -6,6 +6,7 @@
 #include "hardening/HardeningSupport.h"
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 namespace pvt::test {
@@ -103,7 +104,20 @@ TEST_F(HostFaultSweepTest, ConnectOfEveryClass) {
          true},
         {"source query throws", [](FakeConnection& c) { c.source->throwOnQuery = true; }, E_FAIL,
          false},
+        {"source query fails leaving a pointer",
+         [](FakeConnection& c) {
+             c.source->queryResult = E_NOINTERFACE;
+             c.source->leaveOnFailure = true;
+         },
+         E_CONNECTION_REFUSED, false},
+        {"source Release throws", [](FakeConnection& c) { c.source->throwOnRelease = true; },
+         E_FAIL, false},
         {"Clone fails", [](FakeConnection&) { VarHub_FailMethod("Clone", E_OUTOFMEMORY); },
+         E_CONNECTION_REFUSED, false},
+        {"Clone fails leaving a set",
+         [](FakeConnection&) { VarHub_FailMethodLeaving("Clone", E_OUTOFMEMORY); },
+         E_CONNECTION_REFUSED, false},
+        {"Clone succeeds without a set", [](FakeConnection&) { VarHub_FailMethod("Clone", S_FALSE); },
          E_CONNECTION_REFUSED, false},
         {"Clone throws", [](FakeConnection&) { VarHub_ThrowIn("Clone"); }, E_FAIL, false},
     };
@@ -115,6 +129,7 @@ TEST_F(HostFaultSweepTest, ConnectOfEveryClass) {
             FakeConnection fake;
             const ComPtr<FakeUnknown> foreign = Adopt(new FakeUnknown());
             const LONG hubObjects = VarHub_LiveObjects();
+            const LONG hubReferences = VarHub_References();
             const std::vector<LONG> counts = fake.Counts();
             VarHub_Reset();
             fault.inject(fake);
@@ -133,32 +148,16 @@ TEST_F(HostFaultSweepTest, ConnectOfEveryClass) {
             EXPECT_EQ(counts, fake.Counts()) << what;
             EXPECT_EQ(1, foreign->RefCount()) << what;
             EXPECT_EQ(hubObjects, VarHub_LiveObjects()) << what;
+            EXPECT_EQ(hubReferences, VarHub_References()) << what;
             EXPECT_EQ(E_NO_SUCH_CONNECTION, correlation->Calculate(1)) << what;
+            fake.source->queryResult = S_OK;
+            if (!fault.useForeignObject) {
+                // The next Connect works: nothing of the host's was over-released.
+                EXPECT_EQ(S_OK, correlation->Connect(source, 1, &id, &set)) << what << ", then";
+                EXPECT_EQ(S_OK, correlation->Disconnect(id)) << what;
+            }
             if (HasFailure()) return;
         }
-    }
-}
-
-// A Clone that succeeds without a set gives a connection that cannot be
-// calculated; Disconnect (whose only host calls are the releases) still
-// frees it.
-TEST_F(HostFaultSweepTest, CloneWithoutASetThenCalculateAndDisconnect) {
-    for (int i = 0; i < kCatalogueSize; ++i) {
-        ComPtr<ICorrelation> correlation = Create(i);
-        ASSERT_TRUE(correlation);
-        FakeConnection fake;
-        const std::vector<LONG> counts = fake.Counts();
-        VarHub_FailMethod("Clone", S_FALSE);
-        ++hostFaultsInjected;
-        LONG id = 0;
-        IUnknown* set = reinterpret_cast<IUnknown*>(1);
-        EXPECT_EQ(S_OK, correlation->Connect(fake.source.Get(), 1, &id, &set));
-        VarHub_Reset();
-        EXPECT_EQ(nullptr, set);
-        EXPECT_EQ(E_FAIL, correlation->Calculate(id));
-        EXPECT_EQ(0, WritesLogged());
-        EXPECT_EQ(S_OK, correlation->Disconnect(id));
-        EXPECT_EQ(counts, fake.Counts());
     }
 }
 
@@ -179,6 +178,12 @@ std::vector<CalculateFault> CalculateFaults() {
          false},
         {"GetItem throws", [](FakeConnection& c) { c.source->throwOnGetItem = true; }, E_FAIL, 0,
          false},
+        {"GetItem fails leaving an item",
+         [=](FakeConnection& c) {
+             c.source->itemResult = denied;
+             c.source->leaveOnFailure = true;
+         },
+         denied, 0, false},
         {"IsReady fails", [](FakeConnection& c) { c.item->readyResult = E_FAIL; }, S_OK, 4,
          false},
         {"IsReady says not ready", [](FakeConnection& c) { c.item->ready = 0; }, S_OK, 0, false},
@@ -190,6 +195,22 @@ std::vector<CalculateFault> CalculateFaults() {
          false},
         {"GetFluid throws", [](FakeConnection& c) { c.item->throwOnGetFluid = true; }, E_FAIL, 0,
          false},
+        {"GetFluid fails leaving a fluid",
+         [](FakeConnection& c) {
+             c.item->fluidResult = E_UNEXPECTED;
+             c.item->leaveOnFailure = true;
+         },
+         E_UNEXPECTED, 0, false},
+        {"fluid query fails leaving a pointer",
+         [](FakeConnection& c) {
+             c.fluid->queryResult = E_NOINTERFACE;
+             c.fluid->leaveOnFailure = true;
+         },
+         E_FAIL, 0, false},
+        {"item Release throws", [](FakeConnection& c) { c.item->throwOnRelease = true; }, E_FAIL,
+         4, false},
+        {"fluid Release throws", [](FakeConnection& c) { c.fluid->throwOnRelease = true; }, E_FAIL,
+         0, false},
         {"fluid without IFluidPropertySource",
          [](FakeConnection& c) { c.item->fluid = Adopt(new FakeUnknown("Foreign")); }, E_FAIL, 0,
          false},
@@ -201,6 +222,9 @@ std::vector<CalculateFault> CalculateFaults() {
          [](FakeConnection&) { VarHub_FailMethod("FindVariable", S_FALSE); }, S_OK, 0, false},
         {"FindVariable throws", [](FakeConnection&) { VarHub_ThrowIn("FindVariable"); }, E_FAIL,
          0, false},
+        {"FindVariable fails leaving a variable",
+         [](FakeConnection&) { VarHub_FailMethodLeaving("FindVariable", E_FAIL); }, E_FAIL, 0,
+         false},
         {"found object is no variable",
          [](FakeConnection&) { VarHub_SetFindGivesForeignObject(1); }, S_OK, 0, false},
         {"SetValue fails", [](FakeConnection&) { VarHub_FailMethod("SetValue", E_FAIL); }, S_OK,
@@ -305,6 +329,143 @@ TEST_F(HostFaultSweepTest, CalculateRecoversAfterEveryFault) {
             variable.Reset();
             EXPECT_EQ(S_OK, correlation->Disconnect(id));
         }
+    }
+}
+
+// A source whose Release throws when its connection goes: Disconnect
+// reports E_FAIL with the record gone and the ids renumbered; Cleanup and the
+// final release go on with the rest.
+TEST_F(HostFaultSweepTest, ThrowingSourceReleaseWhenTheConnectionGoes) {
+    enum class Ending { Disconnect, Cleanup, FinalRelease };
+    for (Ending ending : {Ending::Disconnect, Ending::Cleanup, Ending::FinalRelease}) {
+        ComPtr<ICorrelation> correlation = Create(0);
+        ASSERT_TRUE(correlation);
+        FakeConnection first, second;
+        const std::vector<LONG> counts = first.Counts();
+        LONG id = 0;
+        IUnknown* set = nullptr;
+        ASSERT_EQ(S_OK, correlation->Connect(first.source.Get(), 1, &id, &set));
+        ASSERT_EQ(S_OK, correlation->Connect(second.source.Get(), 2, &id, &set));
+        first.source->throwOnRelease = true;
+        switch (ending) {
+            case Ending::Disconnect:
+                EXPECT_EQ(E_FAIL, correlation->Disconnect(1));
+                EXPECT_EQ(S_OK, correlation->Calculate(1)) << "the second, renumbered";
+                EXPECT_EQ(E_NO_SUCH_CONNECTION, correlation->Calculate(2));
+                break;
+            case Ending::Cleanup:
+                EXPECT_EQ(0, static_cast<CCorrelation*>(correlation.Get())->Cleanup());
+                EXPECT_EQ(1, second.source->RefCount()) << "the rest released";
+                break;
+            case Ending::FinalRelease:
+                correlation.Reset();
+                break;
+        }
+        correlation.Reset();
+        EXPECT_EQ(counts, first.Counts());
+        EXPECT_EQ(counts, second.Counts());
+        if (HasFailure()) return;
+    }
+}
+
+// The host lets go of the correlation, or cleans it up, from inside a call
+// that Calculate or Connect makes: the call finishes on a live object, and
+// the object goes when the outermost call returns.
+struct Callback {
+    const char* call;     // the host call that calls back
+    bool cleanup;         // Cleanup instead of the last Release
+    bool aggregated;
+    bool connect;         // during Connect instead of Calculate
+};
+
+struct CallbackState {
+    const char* call;
+    std::function<void()> action;
+    bool done = false;
+
+    void At(const char* name) {
+        if (done || std::strcmp(name, call) != 0) return;
+        done = true;
+        action();
+    }
+    static void FromHub(const char* name, void* state) {
+        static_cast<CallbackState*>(state)->At(name);
+    }
+};
+
+TEST_F(HostFaultSweepTest, HostLetsGoOfTheObjectDuringACall) {
+    const Callback callbacks[] = {
+        {"GetItem", false, false, false},          {"IsReady", false, false, false},
+        {"FindVariable", false, false, false},     {"GetPropertyBlock", false, false, false},
+        {"SetValue", false, false, false},         {"GetPropertyBlock", false, true, false},
+        {"GetItem", true, false, false},           {"IsReady", true, false, false},
+        {"GetFluid", true, false, false},          {"FindVariable", true, false, false},
+        {"QueryInterface", false, false, true},    {"QueryInterface", false, true, true},
+    };
+    for (const Callback& c : callbacks) {
+        const std::string what = std::string(c.call) + (c.cleanup ? ", Cleanup" : ", Release") +
+                                 (c.aggregated ? ", aggregated" : "") +
+                                 (c.connect ? ", Connect" : ", Calculate");
+        const LONG hubObjects = VarHub_LiveObjects();
+        const LONG hubReferences = VarHub_References();
+        FakeConnection fake;
+        const std::vector<LONG> counts = fake.Counts();
+        const ComPtr<FakeUnknown> outer = Adopt(new FakeUnknown("Outer"));
+        IUnknown* owner = nullptr;  // the reference the host lets go of
+        ASSERT_EQ(S_OK, kClassTable[0].makeInstance(c.aggregated ? outer.Get() : nullptr,
+                                                    c.aggregated ? IID_IUnknown : IID_ICorrelation,
+                                                    reinterpret_cast<void**>(&owner)));
+        ICorrelation* correlation = nullptr;
+        ASSERT_EQ(S_OK, owner->QueryInterface(IID_ICorrelation,
+                                              reinterpret_cast<void**>(&correlation)));
+        correlation->Release();  // used through owner's reference, as an outer object does
+        LONG id = 0;
+        IUnknown* set = nullptr;
+        if (!c.connect) {
+            ASSERT_EQ(S_OK, correlation->Connect(fake.source.Get(), 1, &id, &set));
+        }
+        ComPtr<IUnknown> setReference(set);  // to read the values once the record is gone
+
+        CallbackState state{c.call, [&] {
+                                if (c.cleanup) {
+                                    static_cast<CCorrelation*>(correlation)->Cleanup();
+                                } else {
+                                    owner->Release();
+                                }
+                            }};
+        for (FakeBase* double_ : std::initializer_list<FakeBase*>{
+                 fake.source.Get(), fake.item.Get(), fake.fluid.Get()}) {
+            double_->onCall = [&state](const char* name) { state.At(name); };
+        }
+        VarHub_Reset();
+        VarHub_SetHook(&CallbackState::FromHub, &state);
+        const HRESULT hr = c.connect ? correlation->Connect(fake.source.Get(), 1, &id, &set)
+                                     : correlation->Calculate(id);
+        VarHub_SetHook(nullptr, nullptr);
+        const int writes = WritesLogged();
+        for (FakeBase* double_ : std::initializer_list<FakeBase*>{
+                 fake.source.Get(), fake.item.Get(), fake.fluid.Get()}) {
+            double_->onCall = nullptr;
+        }
+        EXPECT_TRUE(state.done) << what;
+        EXPECT_EQ(S_OK, hr) << what;
+        if (!c.connect) {
+            EXPECT_EQ(4, writes) << what;
+            ComPtr<IUnknown> variable;
+            ASSERT_EQ(S_OK, static_cast<IHostVariableSet*>(setReference.Get())
+                                ->FindVariable(L"Phase_Values", variable.GetAddressOf()));
+            EXPECT_EQ(4, VarHub_ValueCount(variable.Get())) << what;
+        }
+        setReference.Reset();
+        if (c.cleanup) owner->Release();
+        VarHub_Reset();
+        EXPECT_EQ(0, Module().GetLockCount()) << what << ": the object is gone";
+        EXPECT_EQ(1, outer->RefCount()) << what;
+        EXPECT_EQ(counts, fake.Counts()) << what;
+        EXPECT_EQ(hubObjects, VarHub_LiveObjects()) << what;
+        EXPECT_EQ(hubReferences, VarHub_References()) << what;
+        ExpectCalculatorIdle();
+        if (HasFailure()) return;
     }
 }
 

@@ -152,10 +152,10 @@ TEST_F(CorrelationLifecycleTest, DestructionReleasesHostObjectsThenRecordsInOrde
     CCorrelation* correlation = AsCorrelation(object);
     for (int i = 1; i <= 3; ++i) {
         auto record = std::make_unique<CConnectionInfo>();
-        record->source = Adopt(new FakeSource("Source" + std::to_string(i)));
-        ASSERT_EQ(S_OK, CreateHostObject(CLSID_HostVariableSet, IID_IHostVariableSet,
-                                         reinterpret_cast<void**>(
-                                             record->connectionSet.GetAddressOf())));
+        record->source.Attach(new FakeSource("Source" + std::to_string(i)));
+        void* set = nullptr;
+        ASSERT_EQ(S_OK, CreateHostObject(CLSID_HostVariableSet, IID_IHostVariableSet, &set));
+        record->connectionSet.Attach(static_cast<IHostVariableSet*>(set));
         record->connectionId = i;
         correlation->connections.push_back(std::move(record));
     }

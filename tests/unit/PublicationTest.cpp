@@ -92,8 +92,7 @@ TEST_F(PublicationTest, HostFailuresAndTheirResults) {
 
     IUnknown* set = Object()->connections[0]->connectionSet.Detach();
     EXPECT_EQ(E_FAIL, correlation->Calculate(c.id)) << "no connection set";
-    Object()->connections[0]->connectionSet = static_cast<IHostVariableSet*>(set);
-    set->Release();
+    Object()->connections[0]->connectionSet.Attach(static_cast<IHostVariableSet*>(set));
 
     EXPECT_EQ(Values{}, PhaseValues(c)) << "nothing written on any failure";
     EXPECT_EQ(0, c.fluid->fetches);
@@ -151,6 +150,33 @@ TEST_F(PublicationTest, ThrowingSetValueLeavesTheCalculatorUnboundAndFree) {
     VarHub_Reset();
     EXPECT_EQ(S_OK, correlation->Calculate(c.id));
     EXPECT_EQ(kSlot0, PhaseValues(c));
+}
+
+// Fluids that always answer "unchanged": each publication still gets its own
+// fluid's block, since the block held was filled by another fluid.
+TEST_F(PublicationTest, UnchangedReusesOnlyTheBlockOfTheSameFluid) {
+    PropertyBlock blockB = DistinctBlock();
+    blockB.slots[0][kOverallIndex] = 99.5;
+    PropertyBlock blockC = DistinctBlock();
+    blockC.slots[0][kOverallIndex] = 77.5;
+    Connection a = Connect(DistinctBlock());
+    Connection b = Connect(blockB);
+    Connection c = Connect(blockC);
+    // First a block of a fluid that outlives the test, so that no earlier
+    // fluid freed at the same address can have filled it.
+    Connection first = Connect(DistinctBlock());
+    ASSERT_EQ(S_OK, correlation->Calculate(first.id));
+    for (Connection* fluidOf : {&a, &b, &c}) fluidOf->fluid->unchanged = VARIANT_TRUE;
+
+    for (Connection* next : {&a, &b, &a, &a}) ASSERT_EQ(S_OK, correlation->Calculate(next->id));
+    EXPECT_EQ(kSlot0, PhaseValues(a));
+    EXPECT_EQ((Values{99.5, 0.5, 1.5, 2.5}), PhaseValues(b));
+    EXPECT_EQ(2, a.fluid->fetches) << "fetched again after b; reused after itself";
+    EXPECT_EQ(1, b.fluid->fetches);
+
+    ASSERT_EQ(S_OK, correlation->Calculate(c.id));  // "unchanged" on its first use
+    EXPECT_EQ((Values{77.5, 0.5, 1.5, 2.5}), PhaseValues(c));
+    EXPECT_EQ(1, c.fluid->fetches);
 }
 
 TEST_F(PublicationTest, CalculateAllocatesNothingInTheModule) {

@@ -40,6 +40,14 @@ VARHUB_API void VarHub_FailCreation(int n, HRESULT hr);
 // "SetEnumValue". The method returns hr (without an object where it gives
 // one and hr is a success code).
 VARHUB_API void VarHub_FailMethod(const char* method, HRESULT hr);
+// As VarHub_FailMethod, and the failing method (Clone, FindVariable) still
+// writes a pointer to one of its objects into its out location, without a
+// reference, as a careless server might.
+VARHUB_API void VarHub_FailMethodLeaving(const char* method, HRESULT hr);
+// hook(method, context) runs at the start of every method that
+// VarHub_FailMethod names, before any fault; null removes it. Reset clears it.
+typedef void (*VarHubHook)(const char* method, void* context);
+VARHUB_API void VarHub_SetHook(VarHubHook hook, void* context);
 // The method throws a C++ exception (std::runtime_error).
 VARHUB_API void VarHub_ThrowIn(const char* method);
 

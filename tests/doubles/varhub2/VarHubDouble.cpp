@@ -26,6 +26,7 @@ struct Fault {
     HRESULT hr = S_OK;
     bool fail = false;
     bool raise = false;
+    bool leave = false;  // a failure still writes a pointer, without a reference
 };
 
 struct State {
@@ -38,6 +39,8 @@ struct State {
     HRESULT failCreationCode = E_FAIL;
     bool enumSupport = true;
     bool findGivesForeign = false;
+    VarHubHook hook = nullptr;
+    void* hookContext = nullptr;
     int nextSet = 0;
     int nextVariable = 0;
     int nextOther = 0;
@@ -56,8 +59,17 @@ void Log(const std::string& line) {
     Hub().log.push_back(line);
 }
 
-// The injected result of method, or S_OK; throws when asked to.
+// Runs the test's hook for method, then gives the injected result of
+// method, or S_OK; throws when asked to.
 HRESULT Injected(const char* method) {
+    VarHubHook hook = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(Hub().mutex);
+        hook = Hub().hook;
+        context = Hub().hookContext;
+    }
+    if (hook) hook(method, context);
     Fault fault;
     {
         std::lock_guard<std::mutex> lock(Hub().mutex);
@@ -67,6 +79,13 @@ HRESULT Injected(const char* method) {
     }
     if (fault.raise) throw std::runtime_error(std::string("varhub2 double: ") + method);
     return fault.fail ? fault.hr : S_OK;
+}
+
+// Whether a failing method is to leave a pointer in its out location.
+bool LeavesOnFailure(const char* method) {
+    std::lock_guard<std::mutex> lock(Hub().mutex);
+    auto it = Hub().faults.find(method);
+    return it != Hub().faults.end() && it->second.leave;
 }
 
 std::string Narrow(const wchar_t* text) {
@@ -275,7 +294,10 @@ public:
     STDMETHOD(Clone)(IHostVariableSet** clone) override {
         Log(Name() + ".Clone()");
         HRESULT hr = Injected("Clone");
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) {
+            if (clone != nullptr && LeavesOnFailure("Clone")) *clone = this;
+            return hr;
+        }
         if (clone == nullptr) return E_POINTER;
         if (hr != S_OK) return hr;  // success without an object
         VariableSet* copy = new VariableSet();
@@ -295,7 +317,12 @@ public:
     STDMETHOD(FindVariable)(const wchar_t* name, IUnknown** variable) override {
         Log(Name() + ".FindVariable(" + Quoted(name) + ")");
         HRESULT hr = Injected("FindVariable");
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) {
+            if (variable != nullptr && LeavesOnFailure("FindVariable") && !variables_.empty()) {
+                *variable = static_cast<IHostVariable*>(variables_.front());
+            }
+            return hr;
+        }
         if (variable == nullptr) return E_POINTER;
         if (hr != S_OK) return hr;
         if (Hub().findGivesForeign) {
@@ -395,6 +422,8 @@ VARHUB_API void VarHub_Reset() {
     s.failCreationCode = E_FAIL;
     s.enumSupport = true;
     s.findGivesForeign = false;
+    s.hook = nullptr;
+    s.hookContext = nullptr;
     s.nextSet = 0;
     s.nextVariable = 0;
     s.nextOther = 0;
@@ -424,6 +453,18 @@ VARHUB_API void VarHub_FailMethod(const char* method, HRESULT hr) {
     Fault& f = Hub().faults[method];
     f.fail = true;
     f.hr = hr;
+}
+
+VARHUB_API void VarHub_FailMethodLeaving(const char* method, HRESULT hr) {
+    VarHub_FailMethod(method, hr);
+    std::lock_guard<std::mutex> lock(Hub().mutex);
+    Hub().faults[method].leave = true;
+}
+
+VARHUB_API void VarHub_SetHook(VarHubHook hook, void* context) {
+    std::lock_guard<std::mutex> lock(Hub().mutex);
+    Hub().hook = hook;
+    Hub().hookContext = context;
 }
 
 VARHUB_API void VarHub_ThrowIn(const char* method) {
