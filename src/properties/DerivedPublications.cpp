@@ -44,14 +44,17 @@ double OverallVolumetricFlow(CPropertyCalculator& calculator) {
 // Viscosity of phases 1 and 2 blended as an emulsion, from the volume
 // fraction f of phase 1: Taylor's relation for phase 1 dispersed in phase 2
 // below f = 0.33, the exponential relation for phase 2 dispersed in phase 1
-// above f = 0.5, and a linear blend of the two in between.
-double EmulsionViscosity(double mu1, double mu2, double x1, double x2, double rho1,
+// above f = 0.5, and a linear blend of the two in between. Without a volume
+// fraction (both fractions zero, or a zero density) there is no blend, and
+// the overall viscosity mu stands, as when the blend's inputs are missing.
+double EmulsionViscosity(double mu, double mu1, double mu2, double x1, double x2, double rho1,
                          double rho2) {
     const double f = (x1 / rho1) / ((x2 / rho2) + (x1 / rho1));
+    if (std::isnan(f)) return mu;
     const double muTaylor = ((((mu2 * 0.4) + mu1) / (mu2 + mu1)) * (f * 2.5) + 1.0) * mu2;
     const double muExponential = std::exp((1.0 - f) * 3.6) * mu1;
     if (f < 0.33) return muTaylor;
-    if (f > 0.5 || std::isnan(f)) return muExponential;
+    if (f > 0.5) return muExponential;
     const double w = (f - 0.33) / (0.5 - 0.33);
     return ((1.0 - w) * muTaylor) + (w * muExponential);
 }
@@ -93,7 +96,7 @@ void WriteViscosity(IHostVariable* variable, CPropertyCalculator& calculator) {
     double overall = mu;
     // Phase 0 practically absent: phases 1 and 2 form an emulsion.
     if (!IsEmpty(mu1) && !IsEmpty(mu2) && x0 < 5e-05) {
-        overall = EmulsionViscosity(mu1, mu2, x1, x2, rho1, rho2);
+        overall = EmulsionViscosity(mu, mu1, mu2, x1, x2, rho1, rho2);
     }
     variable->SetValue(0, overall);
     calculator.holdFlag = 1;

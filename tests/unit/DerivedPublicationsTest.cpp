@@ -139,6 +139,16 @@ TEST_F(ViscosityTest, OverallValueWhenPhaseZeroIsPresentOrAPhaseIsMissing) {
     EXPECT_EQ((Values{7.0, 3.0, 10.0, E}), Publish(noPhase2));
 }
 
+// Without a volume fraction (f = 0/0 or inf/inf) there is no blend: the
+// overall viscosity, never NaN.
+TEST_F(ViscosityTest, NoVolumeFractionPublishesTheOverallViscosity) {
+    PropertyBlock zeroDensity = ViscosityBlock(0.0, 0.2, 0.8);
+    zeroDensity.slots[10][1] = 0.0;  // rho1
+    for (const PropertyBlock& block : {ViscosityBlock(0.0, 0.0, 0.0), zeroDensity}) {
+        EXPECT_EQ((Values{7.0, 3.0, 10.0, 1.0}), Publish(block));
+    }
+}
+
 // With a fluid that never reports its block unchanged, each read before the
 // hold flag may fetch; the counts are the most each publication may make.
 TEST_F(ViscosityTest, FetchesAtMostOncePerReadBeforeTheHoldFlag) {
