@@ -32,9 +32,9 @@ STDMETHODIMP CComClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void*
 
 STDMETHODIMP CComClassFactory::LockServer(BOOL lock) {
     if (lock) {
-        Module().Lock();
+        Module().LockServer();
     } else {
-        Module().Unlock();
+        Module().UnlockServer();
     }
     return S_OK;
 }

@@ -33,6 +33,24 @@ public:
     LONG Unlock() { return InterlockedDecrement(&lockCount_); }
     LONG GetLockCount() const { return InterlockedCompareExchange(&lockCount_, 0, 0); }
 
+    // The locks of IClassFactory::LockServer, counted apart so that an
+    // unlock without a lock before it cannot cancel a live object's lock.
+    void LockServer() {
+        InterlockedIncrement(&serverLocks_);
+        Lock();
+    }
+    void UnlockServer() {
+        LONG held = InterlockedCompareExchange(&serverLocks_, 0, 0);
+        while (held > 0) {
+            const LONG seen = InterlockedCompareExchange(&serverLocks_, held - 1, held);
+            if (seen == held) {
+                Unlock();
+                return;
+            }
+            held = seen;
+        }
+    }
+
     // Start-up: the type library's identifier and the class table.
     void Init(ClassTableEntry* classTable, const GUID& typeLibraryId);
     ClassTableEntry* ClassTable() const { return classTable_; }
@@ -74,6 +92,7 @@ private:
     };
 
     mutable LONG lockCount_ = 0;
+    LONG serverLocks_ = 0;
     ClassTableEntry* classTable_ = nullptr;
     GUID typeLibraryId_ = {};
     CRITICAL_SECTION classTableLock_;

@@ -49,11 +49,15 @@ HRESULT CComTypeInfoHolder::GetTypeInfo(UINT index, LCID locale, ITypeInfo** typ
     return S_OK;
 }
 
+// The platform's type information reads the arrays without testing them,
+// so a null one is answered here.
 HRESULT CComTypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID locale,
                                           DISPID* ids) {
+    if (ids == nullptr) return E_POINTER;
+    if (names == nullptr) return E_INVALIDARG;
     const HRESULT hr = EnsureLoaded(locale);
     if (FAILED(hr)) return hr;
-    if (count == 1 && names != nullptr && ids != nullptr && FindCachedName(names[0], ids)) {
+    if (count == 1 && FindCachedName(names[0], ids)) {
         return S_OK;
     }
     return typeInfo_.load(std::memory_order_acquire)->GetIDsOfNames(names, count, ids);
@@ -61,6 +65,11 @@ HRESULT CComTypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID loca
 
 HRESULT CComTypeInfoHolder::Invoke(IDispatch* self, LCID locale, DISPID id, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
+    if (params == nullptr) return E_INVALIDARG;
+    if ((params->cArgs != 0 && params->rgvarg == nullptr) ||
+        (params->cNamedArgs != 0 && params->rgdispidNamedArgs == nullptr)) {
+        return E_INVALIDARG;
+    }
     const HRESULT hr = EnsureLoaded(locale);
     if (FAILED(hr)) return hr;
     return typeInfo_.load(std::memory_order_acquire)

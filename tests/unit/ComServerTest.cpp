@@ -89,8 +89,7 @@ LONG CallbackSource::countSeenDuringCleanup = 0;
 void AddCallbackRecord(CCorrelation& correlation, IUnknown* owner) {
     auto record = std::make_unique<CConnectionInfo>();
     auto* source = new CallbackSource(owner);
-    record->source = source;
-    source->Release();  // the record keeps the creator's reference
+    record->source.Attach(source);  // the record keeps the creator's reference
     record->connectionId = static_cast<LONG>(correlation.connections.size()) + 1;
     correlation.connections.push_back(std::move(record));
 }
@@ -459,6 +458,68 @@ TEST_F(ComServerTest, FailedCompletionDestroysTheAggregateAndTakesNothingFromThe
     EXPECT_EQ(1, outer.count);
     EXPECT_EQ(0, Module().GetLockCount());
     EXPECT_EQ(0, VarHub_LiveObjects());
+}
+
+TEST_F(ComServerTest, LockServerUnlocksOnlyWhatItLocked) {
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(S_OK, MakeClassObject(&MakeInstance<CGOR>, IID_IClassFactory,
+                                    reinterpret_cast<void**>(&factory)));
+    IUnknown* object = nullptr;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown,
+                                            reinterpret_cast<void**>(&object)));
+    const LONG withObject = Module().GetLockCount();
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE)) << "nothing locked: changes nothing";
+    EXPECT_EQ(withObject, Module().GetLockCount());
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(withObject + 1, Module().GetLockCount());
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(withObject, Module().GetLockCount());
+    EXPECT_EQ(0u, object->Release());
+    EXPECT_EQ(0u, factory->Release());
+}
+
+// The primary interface's table as a host sees it: IDispatch's seven
+// entries, then the destructor, an entry that returns 0 and changes
+// nothing, and Cleanup. A virtual function added before them moves them.
+using DestroyEntry = void(STDMETHODCALLTYPE*)(void* self);
+using LongEntry = LONG(STDMETHODCALLTYPE*)(void* self);
+
+template <class Entry>
+Entry TableEntry(void* primary, int index) {
+    return reinterpret_cast<Entry>((*static_cast<void***>(primary))[index]);
+}
+
+TEST_F(ComServerTest, OwnVirtualOperationsFollowIDispatchInTheirOrder) {
+    for (bool aggregated : {false, true}) {
+        CountingOuter outer;
+        IUnknown* made = nullptr;
+        ASSERT_EQ(S_OK, MakeInstance<CBubblePtPressure>(aggregated ? &outer : nullptr,
+                                                        IID_IUnknown,
+                                                        reinterpret_cast<void**>(&made)));
+        void* primary = made;
+        if (aggregated) {
+            ASSERT_EQ(S_OK, made->QueryInterface(IID_IDispatch, &primary));
+            static_cast<IUnknown*>(primary)->Release();  // the outer's reference
+        }
+        CCorrelation* correlation = AsCorrelation(static_cast<IUnknown*>(primary));
+        AddCallbackRecord(*correlation, made);
+        const LONG hubObjects = VarHub_LiveObjects();
+        VarHub_Reset();
+
+        EXPECT_EQ(0, TableEntry<LongEntry>(primary, 8)(primary));
+        EXPECT_EQ(hubObjects, VarHub_LiveObjects()) << "entry 8 changes nothing";
+        EXPECT_EQ(1u, correlation->connections.size());
+
+        EXPECT_EQ(0, TableEntry<LongEntry>(primary, 9)(primary)) << "Cleanup";
+        EXPECT_EQ(0, VarHub_LiveObjects());
+        EXPECT_TRUE(correlation->connections.empty());
+        EXPECT_EQ(1, Module().GetLockCount());
+
+        TableEntry<DestroyEntry>(primary, 7)(primary);  // destroys the whole object
+        EXPECT_EQ(0, Module().GetLockCount());
+        EXPECT_EQ(1, outer.count);
+    }
 }
 
 }  // namespace

@@ -74,6 +74,28 @@ TEST_F(DispatchTest, FailsUntilTheHostLibraryIsRegisteredThenAnswers) {
     DISPID id = 0;
     EXPECT_EQ(DISP_E_UNKNOWNNAME, correlation->GetIDsOfNames(IID_NULL, &unknownName, 1, 0, &id));
 
+    // Null arrays are answered here; the type information would read them.
+    VARIANT argument;
+    VariantInit(&argument);
+    DISPPARAMS noArguments = {nullptr, nullptr, 1, 0};
+    DISPPARAMS noNamedArguments = {&argument, nullptr, 1, 1};
+    const auto invoke = [&](DISPPARAMS* params) {
+        return correlation->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, params, nullptr, nullptr,
+                                   nullptr);
+    };
+    const struct {
+        const char* what;
+        HRESULT result, expected;
+    } nullArrays[] = {
+        {"no id array", correlation->GetIDsOfNames(IID_NULL, &unknownName, 1, 0, nullptr),
+         E_POINTER},
+        {"no name array", correlation->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id), E_INVALIDARG},
+        {"no DISPPARAMS", invoke(nullptr), E_INVALIDARG},
+        {"no argument array", invoke(&noArguments), E_INVALIDARG},
+        {"no named-argument array", invoke(&noNamedArguments), E_INVALIDARG},
+    };
+    for (const auto& c : nullArrays) EXPECT_EQ(c.expected, c.result) << c.what;
+
     EXPECT_EQ(S_OK, UnRegisterTypeLib(LIBID_HostCorrelationLib, 1, 0, 0, SYS_WIN64));
 }
 
