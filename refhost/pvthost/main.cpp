@@ -84,7 +84,8 @@ const char kCalcHelp[] =
     "\n"
     "Fluid file lines: \"present F0 F1 F2 F3\" (presence flags 0 or 1 of phases\n"
     "0 to 3) and \"NAME V0 V1 V2 V3 OVERALL\" (phases 0 to 3, then overall;\n"
-    "n/a for a value not available); \"#\" starts a comment. Property names:\n";
+    "n/a for a value not available); optional \"unit NAME TEXT\" lines give\n"
+    "units; \"#\" starts a comment. Property names:\n";
 
 const char kBlendHelp[] =
     "Usage: pvthost blend --fluid FILE [--points N] [--format csv|json]\n"
