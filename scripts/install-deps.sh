@@ -14,6 +14,7 @@ packages=(
   wine64
   libwine-dev
   googletest
+  python3-matplotlib
 )
 
 missing=()

@@ -14,6 +14,7 @@ namespace pvthost {
 namespace {
 
 constexpr const char* kPresenceKeyword = "present";
+constexpr const char* kUnitKeyword = "unit";
 constexpr int kValuesPerProperty = pvt::kPhaseCount + 1;
 
 [[noreturn]] void Fail(const std::string& source, int line, const std::string& message) {
@@ -65,6 +66,8 @@ struct Parser {
     pvt::PropertyBlock block{};
     int presenceLine = 0;
     std::array<int, pvt::kPropertySlotCount> slotLine{};
+    FluidUnits units;
+    std::array<int, pvt::kPropertySlotCount> unitLine{};
 
     Parser() {
         for (auto& slot : block.slots) {
@@ -115,11 +118,34 @@ struct Parser {
         firstLine = line;
     }
 
+    // "unit NAME TEXT": TEXT is the rest of the line, inner blanks kept as
+    // single spaces.
+    void Unit(const std::vector<std::string>& words, int line) {
+        if (words.size() < 3) {
+            Fail(source, line, "\"unit\" needs a property name and a unit, e.g. "
+                               "\"unit viscosity mPa s\"");
+        }
+        const std::string& name = words[1];
+        const int slot = SlotOf(name);
+        if (slot < 0) Fail(source, line, "unknown property " + Quote(name));
+        int& firstLine = unitLine[static_cast<std::size_t>(slot)];
+        if (firstLine) {
+            Fail(source, line, "unit of " + Quote(name) + " already given on line " +
+                                   std::to_string(firstLine));
+        }
+        std::string unit = words[2];
+        for (std::size_t i = 3; i < words.size(); ++i) unit += " " + words[i];
+        units[static_cast<std::size_t>(slot)] = unit;
+        firstLine = line;
+    }
+
     void Line(const std::string& text, int line) {
         const std::vector<std::string> words = SplitWords(StripComment(text));
         if (words.empty()) return;
         if (words[0] == kPresenceKeyword) {
             Presence(words, line);
+        } else if (words[0] == kUnitKeyword) {
+            Unit(words, line);
         } else {
             Property(words, line);
         }
@@ -163,7 +189,8 @@ const std::array<const char*, pvt::kPropertySlotCount>& PropertyNames() {
     return names;
 }
 
-pvt::PropertyBlock ParseFluidText(const std::string& text, const std::string& sourceName) {
+pvt::PropertyBlock ParseFluidText(const std::string& text, const std::string& sourceName,
+                                  FluidUnits* units) {
     Parser parser;
     parser.source = sourceName;
     std::istringstream stream(text);
@@ -175,10 +202,11 @@ pvt::PropertyBlock ParseFluidText(const std::string& text, const std::string& so
                                            ": no \"present\" line with the presence flags of "
                                            "phases 0 to 3");
     }
+    if (units != nullptr) *units = parser.units;
     return parser.block;
 }
 
-pvt::PropertyBlock ReadFluidFile(const std::wstring& path) {
+pvt::PropertyBlock ReadFluidFile(const std::wstring& path, FluidUnits* units) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -199,7 +227,7 @@ pvt::PropertyBlock ReadFluidFile(const std::wstring& path) {
         throw CommandError(kExitFluid, "cannot read fluid file \"" + Utf8(path) + "\": " +
                                            DescribeHresult(HRESULT_FROM_WIN32(error)));
     }
-    return ParseFluidText(text, Utf8(path));
+    return ParseFluidText(text, Utf8(path), units);
 }
 
 }  // namespace pvthost

@@ -1,5 +1,6 @@
 // pvthost: the reference host's correlation manager. It registers the
 // module, lists its correlation classes and runs them on a fluid file.
+#include "Blend.h"
 #include "Calculation.h"
 #include "CommandLine.h"
 #include "Diagnostics.h"
@@ -16,6 +17,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <vector>
 
@@ -33,11 +35,14 @@ const char kMainHelp[] =
     "  unregister   unregister both again\n"
     "  list         list the registered correlation classes\n"
     "  calc         run correlations on a fluid file and print what they publish\n"
+    "  blend        print the Viscosity class's oil-water blend from all phase 1\n"
+    "               to all phase 2\n"
     "\n"
     "\"pvthost COMMAND --help\" describes a command.\n"
     "Exit codes: 0 success, 1 bad command line or unknown class, 2 fluid file\n"
-    "unreadable or invalid, 3 module not registered, 4 registration failed,\n"
-    "5 a correlation failed, 6 objects left alive after release.\n";
+    "unreadable or invalid (or unfit for blend), 3 module not registered,\n"
+    "4 registration failed, 5 a correlation failed, 6 objects left alive after\n"
+    "release.\n";
 
 const char kRegisterHelp[] =
     "Usage: pvthost register [--module PATH] [--typelib PATH]\n"
@@ -79,7 +84,34 @@ const char kCalcHelp[] =
     "\n"
     "Fluid file lines: \"present F0 F1 F2 F3\" (presence flags 0 or 1 of phases\n"
     "0 to 3) and \"NAME V0 V1 V2 V3 OVERALL\" (phases 0 to 3, then overall;\n"
-    "n/a for a value not available); \"#\" starts a comment. Property names:\n";
+    "n/a for a value not available); optional \"unit NAME TEXT\" lines give\n"
+    "units; \"#\" starts a comment. Property names:\n";
+
+const char kBlendHelp[] =
+    "Usage: pvthost blend --fluid FILE [--points N] [--format csv|json]\n"
+    "\n"
+    "Runs the Viscosity class on the liquid of the fluid in FILE with its oil\n"
+    "and water fractions varied: the mass fraction of phase 0 (gas) is 0 and\n"
+    "phases 1 (oil) and 2 (water) share the rest, so that f, the volume\n"
+    "fraction of phase 1 in phases 1 and 2, steps evenly from 1 (all phase 1)\n"
+    "down to 0 (all phase 2). Everything else is as in FILE. Each point prints\n"
+    "f, the mass fractions x1 and x2 given to the fluid, and what the class\n"
+    "publishes: mu1 and mu2 (phases 1 and 2) and the blend (overall value).\n"
+    "\n"
+    "The blend: below f = 0.33 phase 1 dispersed in phase 2, above f = 0.5\n"
+    "phase 2 dispersed in phase 1, and a linear blend of the two in between.\n"
+    "\n"
+    "  --fluid FILE     the fluid file (see refhost/README.md); phases 1 and 2\n"
+    "                   must be present with positive mass densities and\n"
+    "                   viscosities, or their fractions cannot be varied (exit 2)\n"
+    "  --points N       points from all phase 1 to all phase 2, 2 to 10001\n"
+    "                   (default 101)\n"
+    "  --format F       csv (default) or json; json also gives the viscosity's\n"
+    "                   unit from the fluid file's \"unit viscosity ...\" line\n"
+    "                   (null when it has none)\n";
+
+constexpr int kDefaultBlendPoints = 101;
+constexpr int kMaxBlendPoints = 10001;
 
 // Sets up COM for the command's duration.
 class ComApartment {
@@ -222,6 +254,51 @@ int RunCalc(const std::vector<std::wstring>& arguments) {
     return exitCode;
 }
 
+int ParsePointCount(const std::wstring& text) {
+    const std::string word = Utf8(text);
+    char* end = nullptr;
+    const long value = std::strtol(word.c_str(), &end, 10);
+    if (word.empty() || *end != '\0' || value < 2 || value > kMaxBlendPoints) {
+        throw CommandError(kExitUsage, "blend: --points \"" + word + "\" is not a whole number "
+                                       "from 2 to " + std::to_string(kMaxBlendPoints));
+    }
+    return static_cast<int>(value);
+}
+
+int RunBlend(const std::vector<std::wstring>& arguments) {
+    const Options options =
+        ParseOptions("blend", arguments,
+                     {{"fluid", true, false}, {"points", true, false}, {"format", true, false}});
+    if (options.help) return std::fputs(kBlendHelp, stdout), kExitOk;
+    if (!options.Has("fluid")) {
+        throw CommandError(kExitUsage,
+                           "blend: --fluid FILE is required (see \"pvthost blend --help\")");
+    }
+    const int count = options.Has("points") ? ParsePointCount(options.Get("points", L""))
+                                            : kDefaultBlendPoints;
+    const std::string format = Utf8(options.Get("format", L"csv"));
+    if (format != "csv" && format != "json") {
+        throw CommandError(kExitUsage, "blend: unknown format \"" + format + "\"; use csv or json");
+    }
+    const std::wstring fluidPath = options.Get("fluid", L"");
+    FluidUnits units;
+    const pvt::PropertyBlock block = ReadFluidFile(fluidPath, &units);
+    CheckBlendFluid(block, Utf8(fluidPath));
+
+    ComApartment apartment;
+    const std::vector<ModuleClass> viscosity =
+        SelectClasses(RegisteredClasses(), {L"Viscosity"});
+    const std::vector<BlendPoint> points = CalculateBlend(viscosity.front(), block, count);
+    if (format == "json") {
+        WriteBlendJson(stdout, points, units);
+    } else {
+        WriteBlendCsv(stdout, points);
+    }
+    CoFreeUnusedLibraries();
+    CheckEverythingReleased();
+    return kExitOk;
+}
+
 int Run(const std::vector<std::wstring>& arguments) {
     if (arguments.empty()) {
         std::fputs(kMainHelp, stderr);
@@ -237,6 +314,7 @@ int Run(const std::vector<std::wstring>& arguments) {
     if (command == "unregister") return RunUnregister(rest);
     if (command == "list") return RunList(rest);
     if (command == "calc") return RunCalc(rest);
+    if (command == "blend") return RunBlend(rest);
     throw CommandError(kExitUsage, "unknown command \"" + command + "\" (see \"pvthost --help\")");
 }
 
