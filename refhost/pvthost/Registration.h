@@ -11,11 +11,17 @@ namespace pvthost {
 std::wstring DefaultModulePath();
 std::wstring DefaultHostTypeLibraryPath();
 
+// Where registration goes: the machine's classes (the module's
+// DllRegisterServer and DllUnregisterServer), or the current user's classes
+// key HKEY_CURRENT_USER\Software\Classes (the module's DllInstall with
+// "user"; the host's type library is then registered there too).
+enum class Scope { Machine, User };
+
 // Each throws CommandError (kExitRegistration) on failure and prints what it
 // did on success.
-void RegisterModule(const std::wstring& modulePath);
-void UnregisterModule(const std::wstring& modulePath);
-void RegisterHostTypeLibrary(const std::wstring& typeLibraryPath);
-void UnregisterHostTypeLibrary(const std::wstring& typeLibraryPath);
+void RegisterModule(const std::wstring& modulePath, Scope scope);
+void UnregisterModule(const std::wstring& modulePath, Scope scope);
+void RegisterHostTypeLibrary(const std::wstring& typeLibraryPath, Scope scope);
+void UnregisterHostTypeLibrary(const std::wstring& typeLibraryPath, Scope scope);
 
 }  // namespace pvthost

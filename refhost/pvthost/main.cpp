@@ -10,6 +10,7 @@
 #include "Registration.h"
 #include "ResultWriter.h"
 #include "DataServer.h"
+#include "PvtVersion.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -38,14 +39,15 @@ const char kMainHelp[] =
     "  blend        print the Viscosity class's oil-water blend from all phase 1\n"
     "               to all phase 2\n"
     "\n"
-    "\"pvthost COMMAND --help\" describes a command.\n"
+    "\"pvthost COMMAND --help\" describes a command; \"pvthost --version\" prints\n"
+    "the version.\n"
     "Exit codes: 0 success, 1 bad command line or unknown class, 2 fluid file\n"
     "unreadable or invalid (or unfit for blend), 3 module not registered,\n"
     "4 registration failed, 5 a correlation failed, 6 objects left alive after\n"
     "release.\n";
 
 const char kRegisterHelp[] =
-    "Usage: pvthost register [--module PATH] [--typelib PATH]\n"
+    "Usage: pvthost register [--module PATH] [--typelib PATH] [--user]\n"
     "\n"
     "Registers the module by calling its DllRegisterServer (as regsvr32 does),\n"
     "then registers the host's correlation type library (ICorrelation).\n"
@@ -53,14 +55,21 @@ const char kRegisterHelp[] =
     "  --module PATH    the module (default: ..\\bin\\PvtCorrelator.dll beside\n"
     "                   the folder of pvthost.exe)\n"
     "  --typelib PATH   the host's type library (default:\n"
-    "                   ..\\bin\\HostCorrelation.tlb beside the folder of pvthost.exe)\n";
+    "                   ..\\bin\\HostCorrelation.tlb beside the folder of pvthost.exe)\n"
+    "  --user           for the current user only, under\n"
+    "                   HKEY_CURRENT_USER\\Software\\Classes: calls the module's\n"
+    "                   DllInstall with \"user\" (as regsvr32 /n /i:user does) and\n"
+    "                   registers the type library there too. Wine creates\n"
+    "                   objects from the machine's classes only: \"list\" and\n"
+    "                   \"calc\" see a per-user registration on Windows alone.\n";
 
 const char kUnregisterHelp[] =
     "Usage: pvthost unregister [--module PATH] [--typelib PATH]\n"
     "\n"
     "Calls the module's DllUnregisterServer, then unregisters the host's\n"
     "correlation type library. A type library that is not registered is left\n"
-    "as it is. Options and defaults as for \"pvthost register\".\n";
+    "as it is. Options and defaults as for \"pvthost register\"; with --user,\n"
+    "removes what \"pvthost register --user\" wrote.\n";
 
 const char kListHelp[] =
     "Usage: pvthost list\n"
@@ -159,15 +168,20 @@ void PrintPropertyNames() {
     }
 }
 
-const std::vector<OptionDefinition> kRegistrationOptions = {{"module", true, false},
-                                                      {"typelib", true, false}};
+const std::vector<OptionDefinition> kRegistrationOptions = {
+    {"module", true, false}, {"typelib", true, false}, {"user", false, false}};
+
+Scope RegistrationScope(const Options& options) {
+    return options.Has("user") ? Scope::User : Scope::Machine;
+}
 
 int RunRegister(const std::vector<std::wstring>& arguments) {
     const Options options = ParseOptions("register", arguments, kRegistrationOptions);
     if (options.help) return std::fputs(kRegisterHelp, stdout), kExitOk;
     ComApartment apartment;
-    RegisterModule(options.Get("module", DefaultModulePath()));
-    RegisterHostTypeLibrary(options.Get("typelib", DefaultHostTypeLibraryPath()));
+    const Scope scope = RegistrationScope(options);
+    RegisterModule(options.Get("module", DefaultModulePath()), scope);
+    RegisterHostTypeLibrary(options.Get("typelib", DefaultHostTypeLibraryPath()), scope);
     return kExitOk;
 }
 
@@ -175,8 +189,9 @@ int RunUnregister(const std::vector<std::wstring>& arguments) {
     const Options options = ParseOptions("unregister", arguments, kRegistrationOptions);
     if (options.help) return std::fputs(kUnregisterHelp, stdout), kExitOk;
     ComApartment apartment;
-    UnregisterModule(options.Get("module", DefaultModulePath()));
-    UnregisterHostTypeLibrary(options.Get("typelib", DefaultHostTypeLibraryPath()));
+    const Scope scope = RegistrationScope(options);
+    UnregisterModule(options.Get("module", DefaultModulePath()), scope);
+    UnregisterHostTypeLibrary(options.Get("typelib", DefaultHostTypeLibraryPath()), scope);
     return kExitOk;
 }
 
@@ -308,6 +323,13 @@ int Run(const std::vector<std::wstring>& arguments) {
     const std::vector<std::wstring> rest(arguments.begin() + 1, arguments.end());
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kMainHelp, stdout);
+        return kExitOk;
+    }
+    if (command == "--version") {
+        if (!rest.empty()) {
+            throw CommandError(kExitUsage, "--version takes no arguments");
+        }
+        std::printf("pvthost %s\n", PVT_VERSION_TEXT);
         return kExitOk;
     }
     if (command == "register") return RunRegister(rest);

@@ -42,3 +42,9 @@ STDAPI DllCanUnloadNow() {
 STDAPI DllRegisterServer() { return RegisterServer(); }
 
 STDAPI DllUnregisterServer() { return UnregisterServer(); }
+
+// "regsvr32 /n /i:user" and "regsvr32 /u /n /i:user": the same registration
+// for the current user alone.
+STDAPI DllInstall(BOOL install, LPCWSTR commandText) {
+    return InstallServer(install != FALSE, commandText);
+}

@@ -113,6 +113,139 @@ HRESULT Guarded(Body&& body) {
     }
 }
 
+// Text that stands inside a quoted script token: single quotes doubled.
+std::wstring Quoted(const std::wstring& text) {
+    std::wstring quoted;
+    for (wchar_t c : text) {
+        quoted.push_back(c);
+        if (c == L'\'') quoted.push_back(c);
+    }
+    return quoted;
+}
+
+std::wstring GuidText(const GUID& guid) {
+    wchar_t text[39] = {};
+    StringFromGUID2(guid, text, 39);
+    return text;
+}
+
+// Lower-case hexadecimal digits without leading zeros, as the platform
+// writes version and locale keys.
+std::wstring Hex(unsigned long number) {
+    std::wstring text;
+    do {
+        text.insert(text.begin(), L"0123456789abcdef"[number % 16]);
+        number /= 16;
+    } while (number != 0);
+    return text;
+}
+
+// The type library's registry entries as a registry script: the keys that
+// the platform's RegisterTypeLib writes for it (the library's version key
+// with its path, flags and help folder, and the Interface key of every
+// interface that Automation marshals, which is every dual interface here).
+// The type library functions of some platforms also write the interfaces
+// into the machine's 32-bit view of the classes, whatever HKEY_CLASSES_ROOT
+// stands for; a registration beneath a classes root of its own therefore
+// writes these keys through the registrar, which writes only beneath it.
+HRESULT MakeTypeLibraryScript(ITypeLib* library, const std::wstring& path, std::wstring& script,
+                              Replacements& replacements) {
+    TLIBATTR* attributes = nullptr;
+    HRESULT hr = library->GetLibAttr(&attributes);
+    if (FAILED(hr)) return hr;
+    if (attributes == nullptr) return E_FAIL;
+    const TLIBATTR libraryAttributes = *attributes;
+    library->ReleaseTLibAttr(attributes);
+    const std::wstring libraryId = GuidText(libraryAttributes.guid);
+    const std::wstring version =
+        Hex(libraryAttributes.wMajorVerNum) + L"." + Hex(libraryAttributes.wMinorVerNum);
+    const wchar_t* platform = libraryAttributes.syskind == SYS_WIN64   ? L"win64"
+                              : libraryAttributes.syskind == SYS_WIN32 ? L"win32"
+                                                                       : L"win16";
+
+    BSTR documentation = nullptr;
+    library->GetDocumentation(-1, nullptr, &documentation, nullptr, nullptr);
+    const std::wstring libraryText =
+        documentation != nullptr ? std::wstring(documentation, SysStringLen(documentation))
+                                 : std::wstring();
+    SysFreeString(documentation);
+    // Without a help file of its own, the library's help folder is its own.
+    std::wstring helpDirectory = HelpDirectory(library);
+    if (helpDirectory.empty()) {
+        const std::size_t end = path.find_last_of(L"\\/");
+        helpDirectory = path.substr(0, end == std::wstring::npos ? 0 : end);
+    }
+    replacements = MakeModuleReplacements(path);
+    replacements.Set(L"HelpDir", Quoted(helpDirectory));
+
+    script = L"HKCR\n{\n\tNoRemove TypeLib\n\t{\n\t\t" + libraryId + L"\n\t\t{\n\t\t\t'" + version +
+             L"' = s '" + Quoted(libraryText) + L"'\n\t\t\t{\n\t\t\t\t'" +
+             Hex(libraryAttributes.lcid) + L"'\n\t\t\t\t{\n\t\t\t\t\t" + platform +
+             L" = s '%Module%'\n\t\t\t\t}\n\t\t\t\tFLAGS = s '" +
+             std::to_wstring(libraryAttributes.wLibFlags) +
+             L"'\n\t\t\t\tHELPDIR = s '%HelpDir%'\n\t\t\t}\n\t\t}\n\t}\n\tNoRemove Interface\n\t{\n";
+    const UINT count = library->GetTypeInfoCount();
+    for (UINT index = 0; index < count; ++index) {
+        ITypeInfo* info = nullptr;
+        hr = library->GetTypeInfo(index, &info);
+        if (FAILED(hr)) return hr;
+        TYPEATTR* typeAttributes = nullptr;
+        hr = info->GetTypeAttr(&typeAttributes);
+        if (FAILED(hr) || typeAttributes == nullptr) {
+            info->Release();
+            return FAILED(hr) ? hr : E_FAIL;
+        }
+        const TYPEATTR type = *typeAttributes;
+        info->ReleaseTypeAttr(typeAttributes);
+        info->Release();
+        const bool marshalled =
+            type.typekind == TKIND_DISPATCH ||
+            (type.typekind == TKIND_INTERFACE && (type.wTypeFlags & TYPEFLAG_FOLEAUTOMATION) != 0);
+        if (!marshalled) continue;
+        BSTR name = nullptr;
+        library->GetDocumentation(static_cast<INT>(index), &name, nullptr, nullptr, nullptr);
+        const std::wstring nameText =
+            name != nullptr ? std::wstring(name, SysStringLen(name)) : std::wstring();
+        SysFreeString(name);
+        // Dual and Automation-compatible interfaces go through the
+        // Automation marshaller; pure dispatch interfaces through the
+        // dispatch one.
+        const wchar_t* marshaller =
+            (type.typekind == TKIND_INTERFACE || (type.wTypeFlags & TYPEFLAG_FDUAL) != 0)
+                ? L"{00020424-0000-0000-C000-000000000046}"
+                : L"{00020420-0000-0000-C000-000000000046}";
+        script += L"\t\t" + GuidText(type.guid) + L" = s '" + Quoted(nameText) +
+                  L"'\n\t\t{\n\t\t\tProxyStubClsid = s '" + marshaller +
+                  L"'\n\t\t\tProxyStubClsid32 = s '" + marshaller + L"'\n\t\t\tTypeLib = s '" +
+                  libraryId + L"'\n\t\t\t{\n\t\t\t\tval Version = s '" + version +
+                  L"'\n\t\t\t}\n\t\t}\n";
+    }
+    script += L"\t}\n}\n";
+    return S_OK;
+}
+
+// Writes or removes the type library's keys through the registrar.
+HRESULT RunTypeLibraryScript(bool registering) {
+    return Guarded([&] {
+        ITypeLib* library = nullptr;
+        std::wstring path;
+        HRESULT hr = LoadModuleTypeLibrary(&library, path);
+        if (FAILED(hr)) return hr;
+        std::wstring script;
+        Replacements replacements;
+        try {
+            hr = MakeTypeLibraryScript(library, path, script, replacements);
+        } catch (...) {
+            library->Release();
+            throw;
+        }
+        library->Release();
+        if (FAILED(hr)) return hr;
+        return RunRegistryScript(std::wstring_view(script), replacements, registering,
+                                 ActiveRegistry());
+    });
+}
+
 HRESULT RunClassScripts(bool registering) {
     ClassTableEntry* entry = Module().ClassTable();
     for (; entry != nullptr && entry->classId != nullptr; ++entry) {
@@ -121,6 +254,68 @@ HRESULT RunClassScripts(bool registering) {
     }
     return S_OK;
 }
+
+HRESULT RegisterEverything() {
+    const HRESULT hr = RunClassScripts(true);
+    return FAILED(hr) ? hr : RegisterTypeLibrary();
+}
+
+HRESULT UnregisterEverything() {
+    const HRESULT hr = RunClassScripts(false);
+    return FAILED(hr) ? hr : UnregisterTypeLibrary();
+}
+
+// Removes what a failed registration beneath a classes root of its own may
+// have written: every class, going on past one that cannot be removed, and
+// the type library's keys.
+void TakeBackRegistration() {
+    ClassTableEntry* entry = Module().ClassTable();
+    for (; entry != nullptr && entry->classId != nullptr; ++entry) entry->registration(false);
+    RunTypeLibraryScript(false);
+}
+
+// Registering beneath a classes root of its own creates the keys CLSID,
+// TypeLib and Interface there when they are missing, and unregistering
+// leaves them (the scripts never remove the machine's); beneath such a root
+// they are removed again once they have no subkeys left. Runs while the
+// root is mapped, through the registry the scripts write to.
+void RemoveEmptyCommonKeys() {
+    RegistryAccess& registry = ActiveRegistry();
+    for (const wchar_t* name : {L"CLSID", L"TypeLib", L"Interface"}) {
+        DWORD subkeys = 1;
+        {
+            ScopedKey key(registry);
+            if (registry.OpenKey(HKEY_CLASSES_ROOT, name, KeyAccess::Read, key.Receive()) !=
+                    ERROR_SUCCESS ||
+                registry.CountSubkeys(key.Get(), subkeys) != ERROR_SUCCESS) {
+                continue;
+            }
+        }
+        if (subkeys == 0) registry.DeleteKey(HKEY_CLASSES_ROOT, name);
+    }
+}
+
+// The current user's classes, beneath HKEY_CURRENT_USER.
+constexpr wchar_t kUserClassesKey[] = L"Software\\Classes";
+
+// Maps HKEY_CLASSES_ROOT onto a key of the caller's for this process, and
+// back onto the platform's own classes root when it goes out of scope.
+class MappedClassesRoot {
+public:
+    explicit MappedClassesRoot(HKEY classesRoot) {
+        const LONG result = RegOverridePredefKey(HKEY_CLASSES_ROOT, classesRoot);
+        result_ = result == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(result);
+    }
+    ~MappedClassesRoot() {
+        if (SUCCEEDED(result_)) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    }
+    MappedClassesRoot(const MappedClassesRoot&) = delete;
+    MappedClassesRoot& operator=(const MappedClassesRoot&) = delete;
+    HRESULT Result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
 
 }  // namespace
 
@@ -184,14 +379,56 @@ HRESULT UnregisterTypeLibrary() {
     });
 }
 
-HRESULT RegisterServer() {
-    const HRESULT hr = RunClassScripts(true);
-    return FAILED(hr) ? hr : RegisterTypeLibrary();
+HRESULT RegisterServer(HKEY classesRoot) {
+    if (classesRoot == nullptr) return RegisterEverything();
+    MappedClassesRoot mapped(classesRoot);
+    if (FAILED(mapped.Result())) return mapped.Result();
+    HRESULT hr = RunClassScripts(true);
+    if (SUCCEEDED(hr)) hr = RunTypeLibraryScript(true);
+    // Take back what the classes before the failing one (or all of them,
+    // when the type library failed) wrote; the failure is what counts.
+    if (FAILED(hr)) {
+        TakeBackRegistration();
+        RemoveEmptyCommonKeys();
+    }
+    return hr;
 }
 
-HRESULT UnregisterServer() {
-    const HRESULT hr = RunClassScripts(false);
-    return FAILED(hr) ? hr : UnregisterTypeLibrary();
+HRESULT UnregisterServer(HKEY classesRoot) {
+    if (classesRoot == nullptr) return UnregisterEverything();
+    MappedClassesRoot mapped(classesRoot);
+    if (FAILED(mapped.Result())) return mapped.Result();
+    HRESULT hr = RunClassScripts(false);
+    if (SUCCEEDED(hr)) hr = RunTypeLibraryScript(false);
+    RemoveEmptyCommonKeys();
+    return hr;
+}
+
+HRESULT InstallServer(bool install, const wchar_t* commandText) {
+    try {
+        if (commandText == nullptr ||
+            CompareStringOrdinal(commandText, -1, L"user", -1, TRUE) != CSTR_EQUAL) {
+            return E_INVALIDARG;
+        }
+        HKEY userClasses = nullptr;
+        LONG result;
+        if (install) {
+            result = RegCreateKeyExW(HKEY_CURRENT_USER, kUserClassesKey, 0, nullptr,
+                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                     &userClasses, nullptr);
+        } else {
+            result = RegOpenKeyExW(HKEY_CURRENT_USER, kUserClassesKey, 0, KEY_ALL_ACCESS,
+                                   &userClasses);
+            // Without the user's classes key there is nothing to remove.
+            if (result == ERROR_FILE_NOT_FOUND) return S_OK;
+        }
+        if (result != ERROR_SUCCESS) return HRESULT_FROM_WIN32(result);
+        const HRESULT hr = install ? RegisterServer(userClasses) : UnregisterServer(userClasses);
+        RegCloseKey(userClasses);
+        return hr;
+    } catch (...) {
+        return E_FAIL;
+    }
 }
 
 }  // namespace pvt

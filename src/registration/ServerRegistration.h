@@ -31,7 +31,25 @@ HRESULT UnregisterTypeLibrary();
 
 // DllRegisterServer and DllUnregisterServer: every class of the class table
 // in order, stopping at the first failure, then the type library.
-HRESULT RegisterServer();
-HRESULT UnregisterServer();
+//
+// With a classes root, HKEY_CLASSES_ROOT is mapped onto that key for this
+// process while the scripts run, so that the same scripts write beneath it;
+// the mapping is undone before returning. The type library's keys (its
+// version key and the Interface keys of its interfaces, as the platform's
+// RegisterTypeLib writes them) are then written and removed through the
+// registrar too, since the platform's type library functions may also write
+// to the machine's classes whatever the mapping. A registration under
+// a classes root of its own that fails is then undone completely, so that
+// none of it stays behind; the failure is returned. Beneath such a root,
+// unregistering also removes the keys CLSID, TypeLib and Interface once
+// they have no subkeys, since registering there may have created them.
+HRESULT RegisterServer(HKEY classesRoot = nullptr);
+HRESULT UnregisterServer(HKEY classesRoot = nullptr);
+
+// DllInstall: the command text "user" (in any case) registers or, when
+// install is false, unregisters the server for the current user alone,
+// under HKEY_CURRENT_USER\Software\Classes. Any other text, or none, is
+// E_INVALIDARG and changes nothing.
+HRESULT InstallServer(bool install, const wchar_t* commandText);
 
 }  // namespace pvt

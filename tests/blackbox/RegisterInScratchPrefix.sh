@@ -11,41 +11,7 @@ set -uo pipefail
 WINE=$1 WINESERVER=$2 WINEBOOT=$3 WINEPATH=$4
 BIN=$5 PREFIX=$6 WORK=$7 SCRIPTS=$8
 
-# The scratch prefix's variables, for the Wine commands of this script only.
-export WINEPREFIX="$PREFIX"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
-export WINEARCH=win64
-export DISPLAY=""
-
-mkdir -p "$WORK"
-LOG="$WORK/wine.log"
-: >"$LOG"
-failures=0
-
-note() { printf '%s\n' "$*"; }
-fail() {
-  note "FAILED: $*"
-  failures=$((failures + 1))
-}
-
-# Every Wine process runs with no handle on the test runner's output: what
-# it prints goes to the log.
-wine_quiet() { "$WINE" "$@" </dev/null >>"$LOG" 2>&1; }
-
-if [ ! -f "$PREFIX/system.reg" ]; then
-  (
-    flock 9
-    if [ ! -f "$PREFIX/system.reg" ]; then
-      note "making the scratch prefix $PREFIX"
-      "$WINEBOOT" -i </dev/null >/dev/null 2>&1
-      "$WINESERVER" -w
-    fi
-  ) 9>"$PREFIX.lock"
-fi
-
-"$WINESERVER" -p </dev/null >/dev/null 2>&1
-wine_quiet cmd /c exit 0
+. "$SCRIPTS/ScratchPrefix.sh"
 
 DLL="$("$WINEPATH" -w "$BIN/PvtCorrelator.dll" 2>/dev/null)"
 QUOTED_DIR="$WORK/it's here"
@@ -69,21 +35,12 @@ check() {
   fi
 }
 
-expect_exit() {
-  local expected=$1 what=$2
-  shift 2
-  "$@"
-  local status=$?
-  if [ "$status" -eq "$expected" ]; then note "ok: $what"; else fail "$what: exit $status, expected $expected"; fi
-}
-
 cleanup() {
   regsvr /u "$DLL"
   [ -f "$QUOTED_DLL_UNIX" ] && regsvr /u "$QUOTED_DLL"
   wine_quiet reg delete "$PROGID_KEY\\AddedByOthers" /f
   wine_quiet reg delete "$CLASS_KEY" /f
-  "$WINESERVER" -k >/dev/null 2>&1
-  "$WINESERVER" -w >/dev/null 2>&1
+  scratch_prefix_stop
 }
 trap cleanup EXIT
 
@@ -142,8 +99,4 @@ fi
 expect_exit 0 "regsvr32 /u after cscript" regsvr /u "$DLL"
 check Unregistered "$DLL"
 
-if [ "$failures" -ne 0 ]; then
-  note "$failures step(s) failed; Wine's output is in $LOG"
-  exit 1
-fi
-note "all registration steps passed"
+scratch_prefix_finish "all registration steps passed"

@@ -202,6 +202,123 @@ TEST_F(ServerRegistrationTest, AFailingUnregistrationStopsTheWalkAndKeepsTheType
     EXPECT_EQ("HKCR\\CLSID\n", registry.Dump());
 }
 
+// --- Beneath a classes root of its own (per-user registration) -------------
+
+// A scratch key that stands in for the user's classes key.
+class ScratchClassesKey {
+public:
+    ScratchClassesKey() {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kPath);  // left by a failed run
+        RegCreateKeyExW(HKEY_CURRENT_USER, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &writable, nullptr);
+    }
+    ~ScratchClassesKey() {
+        if (writable != nullptr) RegCloseKey(writable);
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PvtCorrelatorTests");
+    }
+    ScratchClassesKey(const ScratchClassesKey&) = delete;
+    ScratchClassesKey& operator=(const ScratchClassesKey&) = delete;
+
+    // The names of the key's subkeys, separated by blanks.
+    std::string Subkeys() const {
+        std::string names;
+        wchar_t name[256];
+        for (DWORD i = 0;; ++i) {
+            DWORD length = 256;
+            if (RegEnumKeyExW(writable, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            names += Utf8(std::wstring(name, length)) + " ";
+        }
+        return names;
+    }
+
+    static constexpr const wchar_t* kPath = L"Software\\PvtCorrelatorTests\\Classes";
+    HKEY writable = nullptr;
+};
+
+// Beneath a classes root of its own, the class scripts and the type
+// library's keys all go through the registrar (here the registry double):
+// nothing reaches the platform's registry, neither the root itself nor the
+// machine's classes. A failure at any point takes back everything, and the
+// mapping of HKEY_CLASSES_ROOT never outlives the call.
+TEST_F(ServerRegistrationTest, UnderAClassesRootOfItsOwnEverythingOrNothingIsRegistered) {
+    ScratchClassesKey scratch;
+    ASSERT_NE(nullptr, scratch.writable);
+    const std::wstring version = L"TypeLib\\{DEEC13C7-7766-4086-8C1B-434FBF176F1C}\\1.0";
+    RegistryDouble user;  // the user's classes start without a CLSID key
+    SetActiveRegistry(&user);
+
+    ASSERT_EQ(S_OK, RegisterServer(scratch.writable));
+    const std::string registered = user.Dump();
+    for (const RegisteredClass& cls : kRegisteredClasses) {
+        EXPECT_TRUE(user.KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + cls.clsid))
+            << Utf8(cls.name);
+    }
+    EXPECT_TRUE(user.KeyExists(HKEY_CLASSES_ROOT, version + L"\\0\\win64"));
+    EXPECT_NE(std::string::npos,
+              registered.find("HKCR\\" + Utf8(version) + "\\0\\win64\n  @ = \"" +
+                              Utf8(ExecutablePath()) + "\"\n"))
+        << registered.substr(0, 2000);
+    EXPECT_EQ(29u, user.Subkeys(HKEY_CLASSES_ROOT, L"Interface").size());
+    EXPECT_EQ("", scratch.Subkeys());
+    EXPECT_TRUE(FAILED(RegisteredTypeLibrary())) << "registered for the machine";
+    // The writes of the registration, by operation number.
+    std::vector<long> writes;
+    for (std::size_t i = 0; i < user.Log().size(); ++i) {
+        const std::string& line = user.Log()[i];
+        if (line.rfind("create ", 0) == 0 || line.rfind("set ", 0) == 0) {
+            writes.push_back(static_cast<long>(i) + 1);
+        }
+    }
+    ASSERT_LT(100u, writes.size());
+    ASSERT_EQ(S_OK, UnregisterServer(scratch.writable));
+    EXPECT_EQ("", user.Dump());
+
+    struct Case {
+        const char* what;
+        long failingOperation;  // of the registry double
+    };
+    const Case cases[] = {
+        {"the first write", writes.front()},
+        {"a write half-way through the classes", writes[writes.size() / 2]},
+        {"the last write, in the type library's keys", writes.back()},
+    };
+    for (const Case& c : cases) {
+        RegistryDouble failing;
+        SetActiveRegistry(&failing);
+        failing.FailNthOperation(c.failingOperation, ERROR_WRITE_FAULT);
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), RegisterServer(scratch.writable))
+            << c.what;
+        EXPECT_EQ("", failing.Dump()) << c.what;
+        EXPECT_EQ(0, failing.OpenHandles()) << c.what;
+        EXPECT_EQ("", scratch.Subkeys()) << c.what;
+        EXPECT_TRUE(FAILED(RegisteredTypeLibrary())) << c.what;
+        // HKEY_CLASSES_ROOT is the platform's own again.
+        HKEY clsid = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_READ, &clsid))
+            << c.what;
+        if (clsid != nullptr) RegCloseKey(clsid);
+    }
+    EXPECT_EQ(0, user.OpenHandles());
+    Use(registry);
+}
+
+// DllInstall's command text: "user" in any case, nothing else.
+TEST_F(ServerRegistrationTest, InstallTakesOnlyTheCommandTextUser) {
+    for (const wchar_t* text :
+         {static_cast<const wchar_t*>(nullptr), L"", L"users", L"use", L" user"}) {
+        for (bool install : {true, false}) {
+            EXPECT_EQ(E_INVALIDARG, InstallServer(install, text))
+                << (text ? Utf8(text) : "(null)") << " " << install;
+        }
+    }
+    EXPECT_EQ("HKCR\\CLSID\n", registry.Dump());
+    EXPECT_EQ(0, registry.OperationCount());
+    EXPECT_TRUE(FAILED(RegisteredTypeLibrary()));
+}
+
 // --- The module path ---------------------------------------------------------
 
 // A copy of the data-server double loaded from a path of an exact length,
