@@ -10,24 +10,7 @@
 # Usage: minimal-host-test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 
-build=$(cd "$1" && pwd)
-source_dir=$(cd "$2" && pwd)
-wine_run="$build/wine-run.sh"
-pvthost="$build/refhost/pvthost.exe"
-work=$(mktemp -d)
-failures=0
-
-cleanup() {
-    "$wine_run" "$pvthost" unregister </dev/null >"$work/cleanup.out" 2>&1 ||
-        { echo "cleanup: unregister failed:"; cat "$work/cleanup.out"; }
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+. "$2/refhost/tests/host-test-common.sh" "$@"
 
 # run_host NAME: runs the example from its folder, beside varhub2.dll; its
 # output (text mode: CR LF line ends) in $work/NAME.out and .err with LF.

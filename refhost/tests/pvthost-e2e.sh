@@ -9,25 +9,8 @@
 # Usage: pvthost-e2e.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 
-build=$(cd "$1" && pwd)
-source_dir=$(cd "$2" && pwd)
-wine_run="$build/wine-run.sh"
-pvthost="$build/refhost/pvthost.exe"
+. "$2/refhost/tests/host-test-common.sh" "$@"
 fluids="$source_dir/refhost/fluids"
-work=$(mktemp -d)
-failures=0
-
-cleanup() {
-    "$wine_run" "$pvthost" unregister </dev/null >"$work/cleanup.out" 2>&1 ||
-        { echo "cleanup: unregister failed:"; cat "$work/cleanup.out"; }
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 # run NAME ARGS...: runs pvthost with no inherited handles; output in
 # $work/NAME.out and $work/NAME.err, exit code in $rc.
