@@ -15,7 +15,7 @@
 #include "PvtCorrelator.h"
 #include "VarHubControl.h"
 #include "module/ClassTable.h"
-#include "module/ComModule.h"
+#include "com/ComModule.h"
 
 #include <objbase.h>
 

@@ -4,6 +4,7 @@
 #include "CountingNew.h"
 #include "LeanHost.h"
 #include "Report.h"
+#include "support/TestAccess.h"
 
 #include "correlations/Correlation.h"
 #include "module/ClassTable.h"
@@ -50,7 +51,7 @@ public:
         // Connections clone the template: a lean one gives lean connection sets.
         IHostVariable* templateVariable = NewLeanVariable();
         IHostVariableSet* leanTemplate = NewLeanSet(templateVariable);
-        object->templateSet.Attach(leanTemplate);
+        CorrelationTestAccess::templateSet(*object).Attach(leanTemplate);
         templateVariable->Release();
 
         IFluidPropertySource* fluid = NewLeanFluid(fluidControl);

@@ -3,6 +3,7 @@
 // releases.
 #include "LeanHost.h"
 #include "Report.h"
+#include "support/TestAccess.h"
 
 #include "VarHubControl.h"
 #include "correlations/Correlation.h"
@@ -23,7 +24,7 @@ void BenchConnect(const RunPlan& plan, Report& report) {
         return;
     }
     // The template set is the data server's, as creation made it.
-    IHostVariableSet* templateSet = static_cast<CCorrelation*>(correlation.Get())->templateSet.Get();
+    IHostVariableSet* templateSet = CorrelationTestAccess::templateSet(*static_cast<CCorrelation*>(correlation.Get())).Get();
 
     LeanFluidControl fluidControl;
     IFluidPropertySource* fluid = NewLeanFluid(fluidControl);

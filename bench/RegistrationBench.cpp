@@ -11,6 +11,7 @@
 #include "PvtCorrelator.h"
 #include "correlations/Catalogue.h"
 #include "registration/ServerRegistration.h"
+#include "module/ClassTable.h"
 
 #include <oleauto.h>
 
@@ -154,9 +155,9 @@ void BenchRegistration(const RunPlan& plan, Report& report) {
         return;
     }
     // Both routes leave the same entries behind and take them away again.
-    HRESULT hr = RegisterServer();
+    HRESULT hr = RegisterServer(kClassTable);
     const bool moduleWrote = FirstClassRegistered(firstClassKey);
-    if (SUCCEEDED(hr)) hr = UnregisterServer();
+    if (SUCCEEDED(hr)) hr = UnregisterServer(kClassTable);
     const bool moduleRemoved = !FirstClassRegistered(firstClassKey);
     HRESULT floorHr = floor.Register();
     const bool floorWrote = FirstClassRegistered(firstClassKey);
@@ -169,8 +170,8 @@ void BenchRegistration(const RunPlan& plan, Report& report) {
 
     const auto module = [&](long n) {
         for (long i = 0; i < n; ++i) {
-            HRESULT done = RegisterServer();
-            if (SUCCEEDED(done)) done = UnregisterServer();
+            HRESULT done = RegisterServer(kClassTable);
+            if (SUCCEEDED(done)) done = UnregisterServer(kClassTable);
             if (FAILED(done)) {
                 report.Fail("registration: " + HrText(done));
                 return;

@@ -1,12 +1,11 @@
 // What tells one correlation class from another.
 #pragma once
 
+#include "properties/Publication.h"
+
 #include <windows.h>
 
 namespace pvt {
-
-// How a class turns the property block into its four published values.
-enum class Publication { Common, MassFlowRate, VolFlowRate, Viscosity };
 
 struct CorrelationRow {
     const char* name;          // catalogue name: the class is C + name

@@ -1,7 +1,8 @@
 #include "correlations/Correlation.h"
 
+#include "com/ErrorBoundary.h"
 #include "host/HostObjects.h"
-#include "host/Text.h"
+#include "host/PhaseValuesName.h"
 #include "host/VariableDefinition.h"
 
 #include <objbase.h>
@@ -17,10 +18,8 @@ namespace {
 // Creates a host object into holder; a creation that reports success
 // without an object leaves the holder empty.
 template <class T>
-HRESULT CreateInto(HostPtr<T>& holder, REFCLSID classId, REFIID interfaceId) {
-    return Receive(holder, [&](T** out) {
-        return CreateHostObject(classId, interfaceId, reinterpret_cast<void**>(out));
-    });
+HRESULT CreateInto(HostPtr<T>& holder, REFCLSID classId) {
+    return Receive(holder, [&](T** out) { return CreateHostObject(classId, IID_PPV_ARGS(out)); });
 }
 
 }  // namespace
@@ -56,7 +55,7 @@ CCorrelation::CCorrelation(const CorrelationRow& row, CComTypeInfoHolder& ownTyp
 
 CCorrelation::~CCorrelation() { ReleaseHostObjectsAndRecords(); }
 
-LONG CCorrelation::Cleanup() {
+LONG CCorrelation::Cleanup() noexcept {
     CallScope call(*this);
     ReleaseHostObjectsAndRecords();
     return 0;
@@ -79,26 +78,20 @@ void CCorrelation::ReleaseHostObjectsAndRecords() noexcept {
 }
 
 HRESULT CCorrelation::CompleteConstruction() {
-    try {
-        return CompleteConstructionSteps();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return ComBoundary([&] { return CompleteConstructionSteps(); });
 }
 
 HRESULT CCorrelation::CompleteConstructionSteps() {
     // A set reported as created but not given fails here, so that a Ready
     // object always holds all three host objects.
-    if (FAILED(CreateInto(exposedSet, CLSID_HostVariableSet, IID_IHostVariableSet)) ||
+    if (FAILED(CreateInto(exposedSet, CLSID_HostVariableSet)) ||
         !exposedSet) {
         return E_FAIL;
     }
-    if (FAILED(CreateInto(templateSet, CLSID_HostVariableSet, IID_IHostVariableSet))) {
+    if (FAILED(CreateInto(templateSet, CLSID_HostVariableSet))) {
         return E_FAIL;
     }
-    if (FAILED(CreateInto(phaseVariable, CLSID_HostVariable, IID_IHostVariable)) ||
+    if (FAILED(CreateInto(phaseVariable, CLSID_HostVariable)) ||
         !phaseVariable) {
         return E_FAIL;
     }

@@ -2,12 +2,13 @@
 // Every correlation class is this object bound to its catalogue row.
 #pragma once
 
+#include "com/ComObject.h"
+#include "com/DispatchImpl.h"
 #include "correlations/Catalogue.h"
 #include "correlations/ConnectionInfo.h"
 #include "host/HostInterfaces.h"
 #include "host/HostPtr.h"
-#include "module/ComObject.h"
-#include "module/DispatchImpl.h"
+#include "properties/PropertyCalculator.h"
 
 #include "HostCorrelation.h"
 
@@ -46,11 +47,11 @@ public:
     // is one entry of its own, made by the wrappers.
     // Destroys the whole object (for an aggregate, the aggregate), as its
     // last Release does.
-    virtual void DestroyObject() = 0;
+    virtual void DestroyObject() noexcept = 0;
     // Kept for the layout of the class's own virtual operations; does nothing.
-    virtual LONG Reserved() { return 0; }
+    virtual LONG Reserved() noexcept { return 0; }
     // Releases the host objects and connection records; returns 0.
-    virtual LONG Cleanup();
+    virtual LONG Cleanup() noexcept;
 
     // Creates the two variable sets and "Phase_Values" through the data
     // server, applies the variable's definition and stores the kind code.
@@ -84,12 +85,12 @@ public:
     // A last Release made while one of the object's calls into the host is
     // running leaves the destruction to the end of that call: the wrappers
     // ask here, and an AddRef from 0 takes the request back.
-    bool DeferDestruction() {
+    bool DeferDestruction() noexcept {
         if (callDepth_ == 0) return false;
         destructionDeferred_ = true;
         return true;
     }
-    void CancelDeferredDestruction() { destructionDeferred_ = false; }
+    void CancelDeferredDestruction() noexcept { destructionDeferred_ = false; }
 
 protected:
     CCorrelation(const CorrelationRow& row, CComTypeInfoHolder& ownTypeInfo);
@@ -97,7 +98,9 @@ protected:
     // wrappers, which are final, destroy the object.
     ~CCorrelation();
 
-public:
+private:
+    friend struct CorrelationTestAccess;  // white-box tests and benchmarks
+
     std::string classIdText;
     std::string displayName;
     std::vector<std::unique_ptr<CConnectionInfo>> connections;
@@ -108,7 +111,6 @@ public:
     HostPtr<IHostVariableSet> exposedSet;
     HostPtr<IHostVariable> phaseVariable;
 
-private:
     // Brackets a method that calls into the host: the outermost one to end
     // carries out a destruction that a last Release asked for meanwhile.
     class CallScope {
@@ -134,7 +136,7 @@ private:
     HRESULT ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
                           IUnknown** connectionSet);
     HRESULT RemoveConnection(std::size_t position);
-    HRESULT CalculateConnection(CConnectionInfo& record);
+    HRESULT CalculateConnection(PublicationTurn& turn, CConnectionInfo& record);
 
     const CorrelationRow& row_;
     CComTypeInfoHolder& ownTypeInfo_;

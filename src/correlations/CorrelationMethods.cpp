@@ -1,32 +1,18 @@
 // ICorrelation: identity getters, connections and the calculation entry.
-// Every method ends in a catch-all, so no exception reaches the host.
+// Every method that can throw runs through the COM error boundary.
 #include "correlations/Correlation.h"
 
-#include "host/Text.h"
+#include "com/ErrorBoundary.h"
+#include "com/Text.h"
 #include "properties/Publication.h"
-
-#include <new>
 
 namespace pvt {
 
 namespace {
 
-// Runs body, turning allocation failure into E_OUTOFMEMORY and any other
-// exception into E_FAIL.
-template <class Body>
-HRESULT Guarded(Body&& body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
 HRESULT TextOut(const std::string& text, BSTR* out) {
     if (out == nullptr) return E_POINTER;
-    return Guarded([&] {
+    return ComBoundary([&] {
         *out = AllocBstrFromNarrow(text);
         return S_OK;
     });
@@ -37,23 +23,6 @@ HRESULT IntegerOut(LONG value, LONG* out) {
     *out = value;
     return S_OK;
 }
-
-// Holds the shared calculator for one publication.
-class CalculatorTurn {
-public:
-    CalculatorTurn()
-        : calculator_(CPropertyCalculator::Instance()), acquired_(calculator_.TryAcquire()) {}
-    ~CalculatorTurn() {
-        if (acquired_) calculator_.ReleaseAcquired();
-    }
-    CalculatorTurn(const CalculatorTurn&) = delete;
-    CalculatorTurn& operator=(const CalculatorTurn&) = delete;
-    bool Acquired() const { return acquired_; }
-
-private:
-    CPropertyCalculator& calculator_;
-    bool acquired_;
-};
 
 }  // namespace
 
@@ -68,7 +37,7 @@ STDMETHODIMP CCorrelation::GetVariableSet(IUnknown** variableSet) {
     if (variableSet == nullptr) return E_POINTER;
     *variableSet = nullptr;
     if (!exposedSet) return E_FAIL;  // only after Cleanup
-    return Guarded([&] {
+    return ComBoundary([&] {
         exposedSet->AddRef();
         *variableSet = exposedSet.Get();
         return S_OK;
@@ -89,7 +58,7 @@ STDMETHODIMP CCorrelation::Connect(IUnknown* sourceObject, LONG itemKey, LONG* c
     if (sourceObject == nullptr) return E_CONNECTION_REFUSED;
     if (connectionId == nullptr || connectionSet == nullptr) return E_POINTER;
     CallScope call(*this);
-    return Guarded([&] { return ConnectSource(sourceObject, itemKey, connectionId, connectionSet); });
+    return ComBoundary([&] { return ConnectSource(sourceObject, itemKey, connectionId, connectionSet); });
 }
 
 HRESULT CCorrelation::ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
@@ -98,7 +67,7 @@ HRESULT CCorrelation::ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* 
     sourceObject->AddRef();
     HRESULT queried;
     try {
-        queried = QueryHostObject(sourceObject, IID_IConnectionSource, source);
+        queried = QueryHostObject(sourceObject, source);
     } catch (...) {
         ReleaseHostObject(sourceObject);  // a query that throws must not keep the reference added
         throw;
@@ -135,7 +104,7 @@ STDMETHODIMP CCorrelation::Disconnect(LONG connectionId) {
     const std::size_t position = FindConnection(connectionId);
     if (position == connections.size()) return E_NO_SUCH_CONNECTION;
     CallScope call(*this);
-    return Guarded([&] { return RemoveConnection(position); });
+    return ComBoundary([&] { return RemoveConnection(position); });
 }
 
 // A source or set whose Release throws gives E_FAIL; the record is gone and
@@ -159,12 +128,12 @@ STDMETHODIMP CCorrelation::Calculate(LONG connectionId) {
     const std::size_t position = FindConnection(connectionId);
     if (position == connections.size()) return E_NO_SUCH_CONNECTION;
     CallScope call(*this);  // declared first: ends after the calculator is free again
-    CalculatorTurn turn;
+    PublicationTurn turn;
     if (!turn.Acquired()) return E_FAIL;  // another publication is under way
-    return CalculateConnection(*connections[position]);
+    return CalculateConnection(turn, *connections[position]);
 }
 
-HRESULT CCorrelation::CalculateConnection(CConnectionInfo& record) {
+HRESULT CCorrelation::CalculateConnection(PublicationTurn& turn, CConnectionInfo& record) {
     if (!record.source) return E_FAIL;
     // A host call that disconnects this record, or cleans the object up,
     // must not free what the publication uses: the record is handed to
@@ -172,9 +141,9 @@ HRESULT CCorrelation::CalculateConnection(CConnectionInfo& record) {
     // publication ends. (This costs no host call, unlike holding extra
     // references would.)
     publishing_ = &record;
-    HRESULT hr = Guarded([&] {
-        return PublishPhaseValues(record.source.Get(), record.itemKey, record.connectionSet.Get(),
-                                  row_);
+    HRESULT hr = ComBoundary([&] {
+        return PublishPhaseValues(turn, record.source.Get(), record.itemKey,
+                                  record.connectionSet.Get(), row_.publication, row_.slot);
     });
     publishing_ = nullptr;
     const std::unique_ptr<CConnectionInfo> retired = std::move(retired_);

@@ -17,11 +17,13 @@ HRESULT CreateThroughFactory(IClassFactory* factory, REFIID interfaceId,
                              HostPtr<IUnknown>& created) {
     HostPtr<IUnknown> unknown;
     HRESULT hr = Receive(unknown, [&](IUnknown** out) {
-        return factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(out));
+        return factory->CreateInstance(nullptr, IID_PPV_ARGS(out));
     });
     if (FAILED(hr)) return hr;
     if (!unknown) return E_FAIL;
-    hr = QueryHostObject(unknown.Get(), interfaceId, created);
+    void* queried = nullptr;  // of the caller's interface, whichever it is
+    hr = unknown->QueryInterface(interfaceId, &queried);
+    if (SUCCEEDED(hr)) created.Attach(static_cast<IUnknown*>(queried));
     return unknown.Reset() ? hr : E_FAIL;
 }
 
@@ -39,7 +41,7 @@ HRESULT CreateHostObject(REFCLSID classId, REFIID interfaceId, void** object) {
 
     HostPtr<IClassFactory> factory;
     HRESULT hr = Receive(factory, [&](IClassFactory** out) {
-        return getClassObject(classId, IID_IClassFactory, reinterpret_cast<void**>(out));
+        return getClassObject(classId, IID_PPV_ARGS(out));
     });
     if (FAILED(hr) || !factory) return E_FAIL;
 

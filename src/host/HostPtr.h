@@ -10,6 +10,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <unknwn.h>
 
 namespace pvt {
@@ -83,13 +84,10 @@ HRESULT Receive(HostPtr<T>& into, Call&& call) {
     return hr;
 }
 
-// QueryInterface of object for iid, taken over only on success.
+// QueryInterface of object for T, taken over only on success.
 template <class T>
-HRESULT QueryHostObject(IUnknown* object, REFIID iid, HostPtr<T>& into) {
-    void* raw = nullptr;
-    const HRESULT hr = object->QueryInterface(iid, &raw);
-    if (SUCCEEDED(hr)) into.Attach(static_cast<T*>(raw));
-    return hr;
+HRESULT QueryHostObject(IUnknown* object, HostPtr<T>& into) {
+    return Receive(into, [&](T** out) { return object->QueryInterface(IID_PPV_ARGS(out)); });
 }
 
 }  // namespace pvt

@@ -1,12 +1,18 @@
 #include "host/VariableDefinition.h"
 
-#include "host/ModuleResources.h"
-#include "host/Text.h"
+#include "com/ModuleResources.h"
+#include "com/Text.h"
+#include "host/HostPtr.h"
 
 #include <objbase.h>
 #include <wrl/client.h>
 
 #include <cstring>
+
+// The DOM document's interface, which the platform headers give no
+// identifier the compiler knows.
+__CRT_UUID_DECL(IXMLDOMDocument, 0x2933BF81, 0x7B36, 0x11D2, 0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98,
+                0x3E, 0x60)
 
 namespace pvt {
 
@@ -14,16 +20,9 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The platform's DOM document, version 6.0, and the interface used on it.
+// The platform's DOM document, version 6.0.
 constexpr CLSID CLSID_DOMDocument60 = {
     0x88D96A05, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}};
-constexpr IID IID_DomDocument = {
-    0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-
-template <class T>
-void** OutPointer(ComPtr<T>& pointer) {
-    return reinterpret_cast<void**>(pointer.ReleaseAndGetAddressOf());
-}
 
 std::string DefinitionPath(std::string_view taggedName) {
     // The name goes in verbatim: a quote in it makes the path invalid and the
@@ -36,14 +35,11 @@ std::string DefinitionPath(std::string_view taggedName) {
 
 // Sets the labels of an "Enum" definition; every result is ignored.
 void ApplyEnumLabels(IXMLDOMNode* definition, IHostVariable* variable) {
-    ComPtr<IHostEnumVariable> enumVariable;
-    if (FAILED(variable->QueryInterface(IID_IHostEnumVariable, OutPointer(enumVariable))) ||
-        !enumVariable) {
-        return;
-    }
+    HostPtr<IHostEnumVariable> enumVariable;
+    if (FAILED(QueryHostObject(variable, enumVariable)) || !enumVariable) return;
     ComPtr<IXMLDOMNodeList> labels;
     BstrHolder labelPath(AllocBstrFromNarrow("EnumValue"));
-    if (FAILED(definition->selectNodes(labelPath.Get(), labels.ReleaseAndGetAddressOf())) ||
+    if (FAILED(Received(definition->selectNodes(labelPath.Get(), labels.ReleaseAndGetAddressOf()), labels)) ||
         !labels) {
         return;
     }
@@ -52,7 +48,7 @@ void ApplyEnumLabels(IXMLDOMNode* definition, IHostVariable* variable) {
     LONG index = 0;
     for (;;) {
         ComPtr<IXMLDOMNode> label;
-        if (FAILED(labels->nextNode(label.ReleaseAndGetAddressOf())) || !label) break;
+        if (FAILED(Received(labels->nextNode(label.ReleaseAndGetAddressOf()), label)) || !label) break;
         BstrHolder text(AllocBstrFromNarrow(ReadNodeText(label.Get(), std::string_view())));
         enumVariable->SetEnumValue(index, text.Get());
         ++index;
@@ -94,8 +90,9 @@ int ApplyVariableDefinitionFromText(std::string_view taggedName, IHostVariable* 
                                     std::string_view documentText) {
     if (variable == nullptr) return 0;
     ComPtr<IXMLDOMDocument> document;
-    if (FAILED(CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_DomDocument, OutPointer(document))) ||
+    if (FAILED(Received(CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_PPV_ARGS(document.ReleaseAndGetAddressOf())),
+                        document)) ||
         !document) {
         return 0;
     }
@@ -114,7 +111,8 @@ int ApplyVariableDefinitionFromText(std::string_view taggedName, IHostVariable* 
     ComPtr<IXMLDOMNode> definition;
     {
         BstrHolder pathText(AllocBstrFromNarrow(path));
-        if (FAILED(document->selectSingleNode(pathText.Get(), definition.GetAddressOf()))) {
+        if (FAILED(Received(document->selectSingleNode(pathText.Get(), definition.GetAddressOf()),
+                              definition))) {
             return 1;
         }
     }
@@ -126,14 +124,14 @@ std::string ReadNodeText(IXMLDOMNode* node, std::string_view path) {
     if (node == nullptr) return std::string();
     BstrHolder text;
     if (path.empty()) {
-        if (FAILED(node->get_text(text.Receive()))) return std::string();
+        if (FAILED(Received(node->get_text(text.Receive()), text))) return std::string();
     } else {
         ComPtr<IXMLDOMNode> selected;
         BstrHolder pathText(AllocBstrFromNarrow(path));
-        if (FAILED(node->selectSingleNode(pathText.Get(), selected.GetAddressOf())) || !selected) {
+        if (FAILED(Received(node->selectSingleNode(pathText.Get(), selected.GetAddressOf()), selected)) || !selected) {
             return std::string();
         }
-        if (FAILED(selected->get_text(text.Receive()))) return std::string();
+        if (FAILED(Received(selected->get_text(text.Receive()), text))) return std::string();
     }
     return NarrowFromWide(text.Get(), SysStringLen(text.Get()));
 }

@@ -2,8 +2,8 @@
 // by an end marker.
 #pragma once
 
+#include "com/ComModule.h"
 #include "correlations/Catalogue.h"
-#include "module/ComModule.h"
 
 namespace pvt {
 

@@ -1,9 +1,9 @@
 // The module's exported entry points.
-#include "module/ComModule.h"
-#include "module/WinApp.h"
+#include "com/ComModule.h"
+#include "com/ErrorBoundary.h"
+#include "module/ClassTable.h"
+#include "module/PvtCorrelatorApp.h"
 #include "registration/ServerRegistration.h"
-
-#include <new>
 
 using namespace pvt;
 
@@ -25,13 +25,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 
 STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
-    try {
-        return Module().GetClassObject(classId, iid, object);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return ComBoundary([&] { return Module().GetClassObject(classId, iid, object); });
 }
 
 STDAPI DllCanUnloadNow() {
@@ -39,12 +33,12 @@ STDAPI DllCanUnloadNow() {
     return Module().GetLockCount() == 0 ? S_OK : S_FALSE;
 }
 
-STDAPI DllRegisterServer() { return RegisterServer(); }
+STDAPI DllRegisterServer() { return RegisterServer(kClassTable); }
 
-STDAPI DllUnregisterServer() { return UnregisterServer(); }
+STDAPI DllUnregisterServer() { return UnregisterServer(kClassTable); }
 
 // "regsvr32 /n /i:user" and "regsvr32 /u /n /i:user": the same registration
 // for the current user alone.
 STDAPI DllInstall(BOOL install, LPCWSTR commandText) {
-    return InstallServer(install != FALSE, commandText);
+    return InstallServer(kClassTable, install != FALSE, commandText);
 }

@@ -1,7 +1,6 @@
 #include "properties/PropertyCalculator.h"
 
 #include "host/HostPtr.h"
-#include "module/ComModule.h"
 
 #include <cstring>
 
@@ -15,14 +14,18 @@ CPropertyCalculator& CPropertyCalculator::Instance() {
 CPropertyCalculator::CPropertyCalculator() { std::memset(&propertyBlock, 0, sizeof propertyBlock); }
 
 CPropertyCalculator::~CPropertyCalculator() {
-    if (Module().ForeignCallsAllowed()) {
-        DetachFluid();
-    } else {
-        boundFluid = nullptr;  // the host's objects may be gone already
-    }
+    DetachFluid();  // after a shut-down, nothing is bound any more
     std::memset(&propertyBlock, 0, sizeof propertyBlock);
     blockValid_ = false;
     filledBy_ = nullptr;
+}
+
+void CPropertyCalculator::LetGoOfFluid(bool releaseAllowed) noexcept {
+    if (releaseAllowed) {
+        DetachFluid();
+    } else {
+        boundFluid = nullptr;
+    }
 }
 
 void CPropertyCalculator::AttachFluid(IFluidPropertySource* fluid) {
@@ -42,6 +45,21 @@ bool CPropertyCalculator::Fetch() {
     filledBy_ = boundFluid;
     blockValid_ = SUCCEEDED(boundFluid->GetPropertyBlock(&propertyBlock));
     return blockValid_;
+}
+
+PublicationTurn::PublicationTurn()
+    : calculator_(CPropertyCalculator::Instance()),
+      acquired_(!calculator_.busy_.exchange(true, std::memory_order_acquire)) {}
+
+PublicationTurn::~PublicationTurn() {
+    if (!acquired_) return;
+    Unbind();
+    calculator_.busy_.store(false, std::memory_order_release);
+}
+
+bool PublicationTurn::Unbind() noexcept {
+    calculator_.holdFlag = 0;
+    return calculator_.DetachFluid();
 }
 
 }  // namespace pvt

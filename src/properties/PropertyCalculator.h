@@ -1,5 +1,6 @@
 // The one process-wide calculator through which every correlation reads the
-// property block of the fluid it publishes for.
+// property block of the fluid it publishes for, and the turn a publication
+// takes on it.
 #pragma once
 
 #include "host/HostInterfaces.h"
@@ -20,13 +21,6 @@ public:
     virtual ~CPropertyCalculator();
     CPropertyCalculator(const CPropertyCalculator&) = delete;
     CPropertyCalculator& operator=(const CPropertyCalculator&) = delete;
-
-    // Binds fluid for one publication (adding a reference); only while no
-    // fluid is bound.
-    void AttachFluid(IFluidPropertySource* fluid);
-    // Releases the bound fluid, if any; false if its Release threw (the
-    // calculator is unbound all the same).
-    bool DetachFluid() noexcept;
 
     // Whether the block may be read: reuses the block held when the fluid
     // reports it unchanged and is the fluid that filled it, and otherwise
@@ -58,27 +52,69 @@ public:
         return propertyBlock.slots[slot][index];
     }
 
-    // Taken by a publication for its whole length, so that a second one
-    // overlapping it (re-entered from a host call, or on another thread) is
-    // turned away instead of corrupting the shared state. Returns false when
-    // another publication holds the calculator.
-    bool TryAcquire() { return !busy_.exchange(true, std::memory_order_acquire); }
-    void ReleaseAcquired() { busy_.store(false, std::memory_order_release); }
-
-    IFluidPropertySource* boundFluid = nullptr;
-    PropertyBlock propertyBlock;
-    LONG holdFlag = 0;
+    // Shut-down: releases a fluid still bound, or, while the process is
+    // ending and the fluid's library may be gone, only forgets it.
+    void LetGoOfFluid(bool releaseAllowed) noexcept;
 
 private:
+    friend class PublicationTurn;
+    friend struct CalculatorTestAccess;  // white-box tests
+
+    // Binds fluid (adding a reference); only while no fluid is bound.
+    void AttachFluid(IFluidPropertySource* fluid);
+    // Releases the bound fluid, if any; false if its Release threw (the
+    // calculator is unbound all the same).
+    bool DetachFluid() noexcept;
+
     // Zeroes the block and has the bound fluid fill it; may throw what the
     // fluid throws.
     bool Fetch();
 
+    IFluidPropertySource* boundFluid = nullptr;
+    PropertyBlock propertyBlock;
+    LONG holdFlag = 0;
     bool blockValid_ = false;  // filled by a successful fetch since last zeroed
     // The fluid whose fetch filled the block. Only compared, never called:
     // no reference is kept once the publication ends.
     const IFluidPropertySource* filledBy_ = nullptr;
+    // Taken by a publication for its whole length, so that a second one
+    // overlapping it (re-entered from a host call, or on another thread) is
+    // turned away instead of corrupting the shared state.
     std::atomic<bool> busy_{false};
+};
+
+// One publication's turn on the shared calculator: taken for the whole
+// publication (a second one overlapping it does not get it), with the
+// fluid bound for the reads and the hold flag set while the values after
+// the first are read, so that they come from the block already held. The
+// turn unbinds the fluid, clears the flag and frees the calculator when it
+// ends, on every path.
+class PublicationTurn {
+public:
+    PublicationTurn();
+    ~PublicationTurn();
+    PublicationTurn(const PublicationTurn&) = delete;
+    PublicationTurn& operator=(const PublicationTurn&) = delete;
+
+    // False when another publication holds the calculator; nothing else of
+    // the turn may then be used.
+    bool Acquired() const { return acquired_; }
+
+    // Binds fluid for the reads (the calculator adds a reference).
+    void Bind(IFluidPropertySource* fluid) { calculator_.AttachFluid(fluid); }
+    // Clears the hold flag and releases the fluid; false if its Release
+    // threw. Runs again, doing nothing, when the turn ends.
+    bool Unbind() noexcept;
+
+    // The reads after Hold use the block the first read fetched.
+    void Hold() { calculator_.holdFlag = 1; }
+    void EndHold() { calculator_.holdFlag = 0; }
+
+    double GetValue(int slot, int index) { return calculator_.GetValue(slot, index); }
+
+private:
+    CPropertyCalculator& calculator_;
+    bool acquired_;
 };
 
 }  // namespace pvt

@@ -1,18 +1,18 @@
 #include "properties/Publication.h"
 
 #include "host/HostPtr.h"
-#include "host/Text.h"
+#include "host/PhaseValuesName.h"
 
 namespace pvt {
 
 namespace {
 
 // What one publication obtains from the host. Everything is let go in one
-// order on every path, exceptions included: the variable, the calculator's
+// order on every path, exceptions included: the variable, the turn's
 // binding of the fluid (clearing the hold flag), the fluid, the item.
 class PublicationObjects {
 public:
-    explicit PublicationObjects(CPropertyCalculator& calculator) : calculator_(calculator) {}
+    explicit PublicationObjects(PublicationTurn& turn) : turn_(turn) {}
     ~PublicationObjects() { ReleaseAll(); }
     PublicationObjects(const PublicationObjects&) = delete;
     PublicationObjects& operator=(const PublicationObjects&) = delete;
@@ -20,8 +20,7 @@ public:
     // False when a host Release threw; every other release is made anyway.
     bool ReleaseAll() noexcept {
         bool released = variable.Reset();
-        calculator_.holdFlag = 0;
-        if (!calculator_.DetachFluid()) released = false;
+        if (!turn_.Unbind()) released = false;
         if (!fluid.Reset()) released = false;
         if (!item.Reset()) released = false;
         return released;
@@ -32,18 +31,18 @@ public:
     HostPtr<IHostVariable> variable;
 
 private:
-    CPropertyCalculator& calculator_;
+    PublicationTurn& turn_;
 };
 
-void WriteValues(IHostVariable* variable, CPropertyCalculator& calculator,
-                 const CorrelationRow& row) {
-    switch (row.publication) {
-        case Publication::MassFlowRate: return WriteMassFlowRate(variable, calculator);
-        case Publication::VolFlowRate: return WriteVolFlowRate(variable, calculator);
-        case Publication::Viscosity: return WriteViscosity(variable, calculator);
+void WriteValues(IHostVariable* variable, PublicationTurn& turn, Publication publication,
+                 int slot) {
+    switch (publication) {
+        case Publication::MassFlowRate: return WriteMassFlowRate(variable, turn);
+        case Publication::VolFlowRate: return WriteVolFlowRate(variable, turn);
+        case Publication::Viscosity: return WriteViscosity(variable, turn);
         case Publication::Common: break;
     }
-    WriteCommon(variable, calculator, row.slot);
+    WriteCommon(variable, turn, slot);
 }
 
 // The fluid of item as IFluidPropertySource, into fluid; E_FAIL when
@@ -52,7 +51,7 @@ HRESULT GetItemFluid(ISourceItem* item, HostPtr<IFluidPropertySource>& fluid) {
     HostPtr<IUnknown> fluidObject;
     const HRESULT hr = Receive(fluidObject, [&](IUnknown** out) { return item->GetFluid(out); });
     if (FAILED(hr)) return hr;
-    if (fluidObject) QueryHostObject(fluidObject.Get(), IID_IFluidPropertySource, fluid);
+    if (fluidObject) QueryHostObject(fluidObject.Get(), fluid);
     return fluidObject.Reset() ? S_OK : E_FAIL;
 }
 
@@ -65,13 +64,13 @@ HRESULT FindPhaseValues(IHostVariableSet* connectionSet, HostPtr<IHostVariable>&
         }))) {
         return E_FAIL;
     }
-    if (found) QueryHostObject(found.Get(), IID_IHostVariable, variable);
+    if (found) QueryHostObject(found.Get(), variable);
     return found.Reset() ? S_OK : E_FAIL;
 }
 
-HRESULT Publish(PublicationObjects& objects, CPropertyCalculator& calculator,
-                IConnectionSource* source, LONG itemKey, IHostVariableSet* connectionSet,
-                const CorrelationRow& row) {
+HRESULT Publish(PublicationObjects& objects, PublicationTurn& turn, IConnectionSource* source,
+                LONG itemKey, IHostVariableSet* connectionSet, Publication publication,
+                int slot) {
     HRESULT hr =
         Receive(objects.item, [&](ISourceItem** out) { return source->GetItem(itemKey, out); });
     if (FAILED(hr)) return hr;
@@ -85,32 +84,32 @@ HRESULT Publish(PublicationObjects& objects, CPropertyCalculator& calculator,
     if (FAILED(hr)) return hr;
     if (connectionSet == nullptr || !objects.fluid) return E_FAIL;
 
-    calculator.AttachFluid(objects.fluid.Get());
+    turn.Bind(objects.fluid.Get());
     if (FAILED(FindPhaseValues(connectionSet, objects.variable))) return E_FAIL;
     if (!objects.variable) return S_OK;  // nothing to write into
 
-    WriteValues(objects.variable.Get(), calculator, row);
+    WriteValues(objects.variable.Get(), turn, publication, slot);
     return S_OK;
 }
 
 }  // namespace
 
-HRESULT PublishPhaseValues(IConnectionSource* source, LONG itemKey,
-                           IHostVariableSet* connectionSet, const CorrelationRow& row) {
-    CPropertyCalculator& calculator = CPropertyCalculator::Instance();
-    PublicationObjects objects(calculator);
-    const HRESULT hr = Publish(objects, calculator, source, itemKey, connectionSet, row);
+HRESULT PublishPhaseValues(PublicationTurn& turn, IConnectionSource* source, LONG itemKey,
+                           IHostVariableSet* connectionSet, Publication publication, int slot) {
+    PublicationObjects objects(turn);
+    const HRESULT hr =
+        Publish(objects, turn, source, itemKey, connectionSet, publication, slot);
     return objects.ReleaseAll() ? hr : E_FAIL;
 }
 
-void WriteCommon(IHostVariable* variable, CPropertyCalculator& calculator, int slot) {
-    // The first read may fetch the block; the hold flag keeps it for the rest.
-    variable->SetValue(0, calculator.GetValue(slot, kOverallIndex));
-    calculator.holdFlag = 1;
-    variable->SetValue(1, calculator.GetValue(slot, 0));
-    variable->SetValue(2, calculator.GetValue(slot, 1));
-    variable->SetValue(3, calculator.GetValue(slot, 2));
-    calculator.holdFlag = 0;
+void WriteCommon(IHostVariable* variable, PublicationTurn& turn, int slot) {
+    // The first read may fetch the block; the hold keeps it for the rest.
+    variable->SetValue(0, turn.GetValue(slot, kOverallIndex));
+    turn.Hold();
+    variable->SetValue(1, turn.GetValue(slot, 0));
+    variable->SetValue(2, turn.GetValue(slot, 1));
+    variable->SetValue(3, turn.GetValue(slot, 2));
+    turn.EndHold();
 }
 
 }  // namespace pvt

@@ -3,23 +3,26 @@
 // phases 0 to 2.
 #pragma once
 
-#include "correlations/Catalogue.h"
 #include "host/HostInterfaces.h"
 #include "properties/PropertyCalculator.h"
 
 namespace pvt {
 
-// Gets the connection's item and fluid, binds the fluid to the calculator,
-// finds "Phase_Values" in connectionSet and writes the row's values there.
-// The caller holds the calculator (TryAcquire). Host exceptions propagate;
-// the calculator is unbound and its hold flag cleared on every path.
-HRESULT PublishPhaseValues(IConnectionSource* source, LONG itemKey,
-                           IHostVariableSet* connectionSet, const CorrelationRow& row);
+// How a class turns the property block into its four published values.
+enum class Publication { Common, MassFlowRate, VolFlowRate, Viscosity };
 
-// The reads and writes of each kind of publication, on a bound calculator.
-void WriteCommon(IHostVariable* variable, CPropertyCalculator& calculator, int slot);
-void WriteMassFlowRate(IHostVariable* variable, CPropertyCalculator& calculator);
-void WriteVolFlowRate(IHostVariable* variable, CPropertyCalculator& calculator);
-void WriteViscosity(IHostVariable* variable, CPropertyCalculator& calculator);
+// Gets the connection's item and fluid, binds the fluid for turn, finds
+// "Phase_Values" in connectionSet and writes the values of publication
+// there (slot: the slot of a common publication). turn must be acquired.
+// Host exceptions propagate; everything obtained is released, and the turn
+// unbound, on every path. A host Release that throws gives E_FAIL.
+HRESULT PublishPhaseValues(PublicationTurn& turn, IConnectionSource* source, LONG itemKey,
+                           IHostVariableSet* connectionSet, Publication publication, int slot);
+
+// The reads and writes of each kind of publication, on a bound turn.
+void WriteCommon(IHostVariable* variable, PublicationTurn& turn, int slot);
+void WriteMassFlowRate(IHostVariable* variable, PublicationTurn& turn);
+void WriteVolFlowRate(IHostVariable* variable, PublicationTurn& turn);
+void WriteViscosity(IHostVariable* variable, PublicationTurn& turn);
 
 }  // namespace pvt

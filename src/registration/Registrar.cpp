@@ -1,6 +1,7 @@
 #include "registration/Registrar.h"
 
-#include "host/ModuleResources.h"
+#include "com/ErrorBoundary.h"
+#include "com/ModuleResources.h"
 
 #include <new>
 
@@ -126,13 +127,7 @@ public:
 private:
     HRESULT GuardedItems(HKEY root, Mode mode) {
         depth_ = 0;  // an exception may have left it raised
-        try {
-            return Items(root, mode);
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        } catch (...) {
-            return E_FAIL;
-        }
+        return ComBoundary([&] { return Items(root, mode); });
     }
 
     void SkipSpace() {
@@ -350,15 +345,13 @@ Replacements MakeModuleReplacements(std::wstring_view modulePath) {
 }
 
 HRESULT GetModuleReplacements(HMODULE module, Replacements& replacements) {
-    try {
+    return ComBoundary([&] {
         std::wstring path;
         const HRESULT hr = GetModuleFilePath(module, path);
         if (FAILED(hr)) return hr;
         replacements = MakeModuleReplacements(path);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+        return S_OK;
+    });
 }
 
 HRESULT ExpandReplacements(std::wstring_view text, const Replacements& replacements,
@@ -392,21 +385,19 @@ HRESULT ExpandReplacements(std::wstring_view text, const Replacements& replaceme
 
 HRESULT RunRegistryScript(std::wstring_view script, const Replacements& replacements,
                           bool registering, RegistryAccess& registry) {
-    try {
+    return ComBoundary([&] {
         const std::size_t end = script.find(L'\0');
         if (end != std::wstring_view::npos) script = script.substr(0, end);
         std::wstring expanded;
         const HRESULT hr = ExpandReplacements(script, replacements, expanded);
         if (FAILED(hr)) return hr;
         return ScriptRunner(expanded, registry).Run(registering);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT RunRegistryScript(std::string_view script, const Replacements& replacements,
                           bool registering, RegistryAccess& registry) {
-    try {
+    return ComBoundary([&] {
         const std::size_t end = script.find('\0');
         if (end != std::string_view::npos) script = script.substr(0, end);
         if (script.size() > 0x7FFFFFFF) return E_OUTOFMEMORY;
@@ -423,9 +414,7 @@ HRESULT RunRegistryScript(std::string_view script, const Replacements& replaceme
             MultiByteToWideChar(CP_ACP, 0, script.data(), size, &wide[0], length);
         }
         return RunRegistryScript(std::wstring_view(wide), replacements, registering, registry);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 }  // namespace pvt

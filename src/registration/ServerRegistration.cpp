@@ -1,15 +1,18 @@
 #include "registration/ServerRegistration.h"
 
-#include "host/ModuleResources.h"
-#include "module/ComModule.h"
+#include "com/ErrorBoundary.h"
+#include "com/ModuleResources.h"
+#include "com/Text.h"
 #include "registration/Registrar.h"
 
 #include <oleauto.h>
+#include <wrl/client.h>
 
-#include <new>
 #include <string>
 
 namespace pvt {
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -70,12 +73,11 @@ HRESULT RunScript(int resourceId, bool registering) {
 }
 
 // The module's type library and the path it was loaded from.
-HRESULT LoadModuleTypeLibrary(ITypeLib** library, std::wstring& loadedFrom) {
-    *library = nullptr;
+HRESULT LoadModuleTypeLibrary(ComPtr<ITypeLib>& library, std::wstring& loadedFrom) {
     HRESULT hr = GetModuleFilePath(ThisModule(), loadedFrom);
     if (FAILED(hr)) return hr;
-    hr = LoadTypeLib(loadedFrom.c_str(), library);
-    if (SUCCEEDED(hr) && *library != nullptr) return S_OK;
+    hr = Received(LoadTypeLib(loadedFrom.c_str(), library.ReleaseAndGetAddressOf()), library);
+    if (SUCCEEDED(hr) && library) return S_OK;
     // Fall back to the .tlb beside the module.
     const std::size_t slash = loadedFrom.find_last_of(L"\\/:");
     const std::size_t dot = loadedFrom.find_last_of(L'.');
@@ -83,34 +85,23 @@ HRESULT LoadModuleTypeLibrary(ITypeLib** library, std::wstring& loadedFrom) {
         loadedFrom.erase(dot);
     }
     loadedFrom += L".tlb";
-    hr = LoadTypeLib(loadedFrom.c_str(), library);
-    if (SUCCEEDED(hr) && *library == nullptr) hr = E_FAIL;
+    hr = Received(LoadTypeLib(loadedFrom.c_str(), library.ReleaseAndGetAddressOf()), library);
+    if (SUCCEEDED(hr) && !library) hr = E_FAIL;
     return hr;
 }
 
 // The directory of the library's help file, or empty when it has none.
 std::wstring HelpDirectory(ITypeLib* library) {
-    BSTR helpFile = nullptr;
-    if (FAILED(library->GetDocumentation(-1, nullptr, nullptr, nullptr, &helpFile)) ||
-        helpFile == nullptr) {
+    BstrHolder helpFile;
+    if (FAILED(Received(library->GetDocumentation(-1, nullptr, nullptr, nullptr, helpFile.Receive()),
+                        helpFile)) ||
+        helpFile.Get() == nullptr) {
         return std::wstring();
     }
-    std::wstring directory(helpFile, SysStringLen(helpFile));
-    SysFreeString(helpFile);
+    std::wstring directory = helpFile.Text();
     const std::size_t end = directory.find_last_of(L"\\/:");
     directory.erase(end == std::wstring::npos ? 0 : end + 1);
     return directory;
-}
-
-template <class Body>
-HRESULT Guarded(Body&& body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
 }
 
 // Text that stands inside a quoted script token: single quotes doubled.
@@ -163,12 +154,10 @@ HRESULT MakeTypeLibraryScript(ITypeLib* library, const std::wstring& path, std::
                               : libraryAttributes.syskind == SYS_WIN32 ? L"win32"
                                                                        : L"win16";
 
-    BSTR documentation = nullptr;
-    library->GetDocumentation(-1, nullptr, &documentation, nullptr, nullptr);
-    const std::wstring libraryText =
-        documentation != nullptr ? std::wstring(documentation, SysStringLen(documentation))
-                                 : std::wstring();
-    SysFreeString(documentation);
+    BstrHolder documentation;
+    Received(library->GetDocumentation(-1, nullptr, documentation.Receive(), nullptr, nullptr),
+             documentation);
+    const std::wstring libraryText = documentation.Text();
     // Without a help file of its own, the library's help folder is its own.
     std::wstring helpDirectory = HelpDirectory(library);
     if (helpDirectory.empty()) {
@@ -186,27 +175,24 @@ HRESULT MakeTypeLibraryScript(ITypeLib* library, const std::wstring& path, std::
              L"'\n\t\t\t\tHELPDIR = s '%HelpDir%'\n\t\t\t}\n\t\t}\n\t}\n\tNoRemove Interface\n\t{\n";
     const UINT count = library->GetTypeInfoCount();
     for (UINT index = 0; index < count; ++index) {
-        ITypeInfo* info = nullptr;
-        hr = library->GetTypeInfo(index, &info);
+        ComPtr<ITypeInfo> info;
+        hr = Received(library->GetTypeInfo(index, info.ReleaseAndGetAddressOf()), info);
         if (FAILED(hr)) return hr;
+        if (!info) return E_FAIL;
         TYPEATTR* typeAttributes = nullptr;
         hr = info->GetTypeAttr(&typeAttributes);
-        if (FAILED(hr) || typeAttributes == nullptr) {
-            info->Release();
-            return FAILED(hr) ? hr : E_FAIL;
-        }
+        if (FAILED(hr) || typeAttributes == nullptr) return FAILED(hr) ? hr : E_FAIL;
         const TYPEATTR type = *typeAttributes;
         info->ReleaseTypeAttr(typeAttributes);
-        info->Release();
         const bool marshalled =
             type.typekind == TKIND_DISPATCH ||
             (type.typekind == TKIND_INTERFACE && (type.wTypeFlags & TYPEFLAG_FOLEAUTOMATION) != 0);
         if (!marshalled) continue;
-        BSTR name = nullptr;
-        library->GetDocumentation(static_cast<INT>(index), &name, nullptr, nullptr, nullptr);
-        const std::wstring nameText =
-            name != nullptr ? std::wstring(name, SysStringLen(name)) : std::wstring();
-        SysFreeString(name);
+        BstrHolder name;
+        Received(library->GetDocumentation(static_cast<INT>(index), name.Receive(), nullptr,
+                                           nullptr, nullptr),
+                 name);
+        const std::wstring nameText = name.Text();
         // Dual and Automation-compatible interfaces go through the
         // Automation marshaller; pure dispatch interfaces through the
         // dispatch one.
@@ -226,51 +212,48 @@ HRESULT MakeTypeLibraryScript(ITypeLib* library, const std::wstring& path, std::
 
 // Writes or removes the type library's keys through the registrar.
 HRESULT RunTypeLibraryScript(bool registering) {
-    return Guarded([&] {
-        ITypeLib* library = nullptr;
+    return ComBoundary([&] {
+        ComPtr<ITypeLib> library;
         std::wstring path;
-        HRESULT hr = LoadModuleTypeLibrary(&library, path);
+        HRESULT hr = LoadModuleTypeLibrary(library, path);
         if (FAILED(hr)) return hr;
         std::wstring script;
         Replacements replacements;
-        try {
-            hr = MakeTypeLibraryScript(library, path, script, replacements);
-        } catch (...) {
-            library->Release();
-            throw;
-        }
-        library->Release();
+        hr = MakeTypeLibraryScript(library.Get(), path, script, replacements);
+        library.Reset();
         if (FAILED(hr)) return hr;
         return RunRegistryScript(std::wstring_view(script), replacements, registering,
                                  ActiveRegistry());
     });
 }
 
-HRESULT RunClassScripts(bool registering) {
-    ClassTableEntry* entry = Module().ClassTable();
-    for (; entry != nullptr && entry->classId != nullptr; ++entry) {
+HRESULT RunClassScripts(const ClassTableEntry* classTable, bool registering) {
+    for (const ClassTableEntry* entry = classTable; entry != nullptr && entry->classId != nullptr;
+         ++entry) {
         const HRESULT hr = entry->registration(registering);
         if (FAILED(hr)) return hr;
     }
     return S_OK;
 }
 
-HRESULT RegisterEverything() {
-    const HRESULT hr = RunClassScripts(true);
+HRESULT RegisterEverything(const ClassTableEntry* classTable) {
+    const HRESULT hr = RunClassScripts(classTable, true);
     return FAILED(hr) ? hr : RegisterTypeLibrary();
 }
 
-HRESULT UnregisterEverything() {
-    const HRESULT hr = RunClassScripts(false);
+HRESULT UnregisterEverything(const ClassTableEntry* classTable) {
+    const HRESULT hr = RunClassScripts(classTable, false);
     return FAILED(hr) ? hr : UnregisterTypeLibrary();
 }
 
 // Removes what a failed registration beneath a classes root of its own may
 // have written: every class, going on past one that cannot be removed, and
 // the type library's keys.
-void TakeBackRegistration() {
-    ClassTableEntry* entry = Module().ClassTable();
-    for (; entry != nullptr && entry->classId != nullptr; ++entry) entry->registration(false);
+void TakeBackRegistration(const ClassTableEntry* classTable) {
+    for (const ClassTableEntry* entry = classTable; entry != nullptr && entry->classId != nullptr;
+         ++entry) {
+        entry->registration(false);
+    }
     RunTypeLibraryScript(false);
 }
 
@@ -327,85 +310,74 @@ RegistryAccess& ActiveRegistry() {
 void SetActiveRegistry(RegistryAccess* registry) { activeRegistry = registry; }
 
 HRESULT RunClassScript(int resourceId, bool registering) {
-    return Guarded([&] { return RunScript(resourceId, registering); });
+    return ComBoundary([&] { return RunScript(resourceId, registering); });
 }
 
 HRESULT RegisterTypeLibrary() {
-    return Guarded([] {
-        ITypeLib* library = nullptr;
+    return ComBoundary([] {
+        ComPtr<ITypeLib> library;
         std::wstring path;
-        HRESULT hr = LoadModuleTypeLibrary(&library, path);
+        HRESULT hr = LoadModuleTypeLibrary(library, path);
         if (FAILED(hr)) return hr;
-        std::wstring helpDirectory;
-        try {
-            helpDirectory = HelpDirectory(library);
-        } catch (...) {
-            library->Release();
-            throw;
-        }
-        hr = RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()),
-                             helpDirectory.empty() ? nullptr
-                                                   : const_cast<LPOLESTR>(helpDirectory.c_str()));
-        library->Release();
-        return hr;
+        const std::wstring helpDirectory = HelpDirectory(library.Get());
+        return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(path.c_str()),
+                               helpDirectory.empty()
+                                   ? nullptr
+                                   : const_cast<LPOLESTR>(helpDirectory.c_str()));
     });
 }
 
 HRESULT UnregisterTypeLibrary() {
-    return Guarded([] {
-        ITypeLib* library = nullptr;
+    return ComBoundary([] {
+        ComPtr<ITypeLib> library;
         std::wstring path;
-        HRESULT hr = LoadModuleTypeLibrary(&library, path);
+        HRESULT hr = LoadModuleTypeLibrary(library, path);
         if (FAILED(hr)) return hr;
         TLIBATTR* attributes = nullptr;
         hr = library->GetLibAttr(&attributes);
-        if (SUCCEEDED(hr) && attributes != nullptr) {
-            const TLIBATTR copy = *attributes;
-            library->ReleaseTLibAttr(attributes);
-            BSTR registeredPath = nullptr;
-            if (FAILED(QueryPathOfRegTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum,
-                                             copy.lcid, &registeredPath))) {
-                hr = S_OK;  // nothing registered: already as unregistering leaves it
-            } else {
-                SysFreeString(registeredPath);
-                hr = UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum,
-                                       copy.lcid, copy.syskind);
-            }
-        } else if (SUCCEEDED(hr)) {
-            hr = E_FAIL;
+        if (FAILED(hr)) return hr;
+        if (attributes == nullptr) return E_FAIL;
+        const TLIBATTR copy = *attributes;
+        library->ReleaseTLibAttr(attributes);
+        BstrHolder registeredPath;
+        if (FAILED(Received(QueryPathOfRegTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum,
+                                                  copy.lcid, registeredPath.Receive()),
+                            registeredPath))) {
+            return S_OK;  // nothing registered: already as unregistering leaves it
         }
-        library->Release();
-        return hr;
+        return UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid,
+                                 copy.syskind);
     });
 }
 
-HRESULT RegisterServer(HKEY classesRoot) {
-    if (classesRoot == nullptr) return RegisterEverything();
+HRESULT RegisterServer(const ClassTableEntry* classTable, HKEY classesRoot) {
+    if (classesRoot == nullptr) return RegisterEverything(classTable);
     MappedClassesRoot mapped(classesRoot);
     if (FAILED(mapped.Result())) return mapped.Result();
-    HRESULT hr = RunClassScripts(true);
+    HRESULT hr = RunClassScripts(classTable, true);
     if (SUCCEEDED(hr)) hr = RunTypeLibraryScript(true);
     // Take back what the classes before the failing one (or all of them,
     // when the type library failed) wrote; the failure is what counts.
     if (FAILED(hr)) {
-        TakeBackRegistration();
+        TakeBackRegistration(classTable);
         RemoveEmptyCommonKeys();
     }
     return hr;
 }
 
-HRESULT UnregisterServer(HKEY classesRoot) {
-    if (classesRoot == nullptr) return UnregisterEverything();
+HRESULT UnregisterServer(const ClassTableEntry* classTable, HKEY classesRoot) {
+    if (classesRoot == nullptr) return UnregisterEverything(classTable);
     MappedClassesRoot mapped(classesRoot);
     if (FAILED(mapped.Result())) return mapped.Result();
-    HRESULT hr = RunClassScripts(false);
+    HRESULT hr = RunClassScripts(classTable, false);
     if (SUCCEEDED(hr)) hr = RunTypeLibraryScript(false);
     RemoveEmptyCommonKeys();
     return hr;
 }
 
-HRESULT InstallServer(bool install, const wchar_t* commandText) {
-    try {
+HRESULT InstallServer(const ClassTableEntry* classTable, bool install,
+                      const wchar_t* commandText) {
+    return ComBoundary([&] {
         if (commandText == nullptr ||
             CompareStringOrdinal(commandText, -1, L"user", -1, TRUE) != CSTR_EQUAL) {
             return E_INVALIDARG;
@@ -423,12 +395,11 @@ HRESULT InstallServer(bool install, const wchar_t* commandText) {
             if (result == ERROR_FILE_NOT_FOUND) return S_OK;
         }
         if (result != ERROR_SUCCESS) return HRESULT_FROM_WIN32(result);
-        const HRESULT hr = install ? RegisterServer(userClasses) : UnregisterServer(userClasses);
+        const HRESULT hr = install ? RegisterServer(classTable, userClasses)
+                                   : UnregisterServer(classTable, userClasses);
         RegCloseKey(userClasses);
         return hr;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 }  // namespace pvt

@@ -2,7 +2,7 @@
 // order, then the type library.
 #pragma once
 
-#include "correlations/Catalogue.h"
+#include "com/ComModule.h"
 #include "registration/RegistryAccess.h"
 
 #include <windows.h>
@@ -10,14 +10,8 @@
 namespace pvt {
 
 // Runs the "REGISTRY" script resourceId of this module in the given mode
-// over the active registry.
+// over the active registry: what a class table entry's registration runs.
 HRESULT RunClassScript(int resourceId, bool registering);
-
-// What a class table entry's registration runs.
-template <int Index>
-HRESULT UpdateClassRegistry(bool registering) {
-    return RunClassScript(kCatalogue[Index].scriptResourceId, registering);
-}
 
 // The registry the scripts write to: the real one unless a test put a
 // double in its place (null restores the real one).
@@ -29,8 +23,9 @@ void SetActiveRegistry(RegistryAccess* registry);
 HRESULT RegisterTypeLibrary();
 HRESULT UnregisterTypeLibrary();
 
-// DllRegisterServer and DllUnregisterServer: every class of the class table
-// in order, stopping at the first failure, then the type library.
+// DllRegisterServer and DllUnregisterServer: every class of classTable (up
+// to its end marker) in order, stopping at the first failure, then the type
+// library.
 //
 // With a classes root, HKEY_CLASSES_ROOT is mapped onto that key for this
 // process while the scripts run, so that the same scripts write beneath it;
@@ -43,13 +38,14 @@ HRESULT UnregisterTypeLibrary();
 // none of it stays behind; the failure is returned. Beneath such a root,
 // unregistering also removes the keys CLSID, TypeLib and Interface once
 // they have no subkeys, since registering there may have created them.
-HRESULT RegisterServer(HKEY classesRoot = nullptr);
-HRESULT UnregisterServer(HKEY classesRoot = nullptr);
+HRESULT RegisterServer(const ClassTableEntry* classTable, HKEY classesRoot = nullptr);
+HRESULT UnregisterServer(const ClassTableEntry* classTable, HKEY classesRoot = nullptr);
 
 // DllInstall: the command text "user" (in any case) registers or, when
 // install is false, unregisters the server for the current user alone,
 // under HKEY_CURRENT_USER\Software\Classes. Any other text, or none, is
 // E_INVALIDARG and changes nothing.
-HRESULT InstallServer(bool install, const wchar_t* commandText);
+HRESULT InstallServer(const ClassTableEntry* classTable, bool install,
+                      const wchar_t* commandText);
 
 }  // namespace pvt

@@ -311,7 +311,7 @@ TEST_F(RegistrationAllocationSweepTest, RegisterServer) {
                 pausing = std::make_unique<PausingRegistry>(*registry);
             }
             SetActiveRegistry(pausing.get());
-            const HRESULT hr = RegisterServer();
+            const HRESULT hr = RegisterServer(kClassTable);
             SetActiveRegistry(nullptr);
             ScopedAllocationPause pause;
             // What a failed registration leaves: the classes before the
@@ -355,7 +355,7 @@ TEST_F(RegistrationAllocationSweepTest, UnregisterServer) {
                 SetActiveRegistry(pausing.get());
                 EXPECT_EQ(S_OK, RunScriptTexts(*registry, 0, kCatalogueSize, true));
             }
-            const HRESULT hr = UnregisterServer();
+            const HRESULT hr = UnregisterServer(kClassTable);
             ScopedAllocationPause pause;
             EXPECT_EQ(0, registry->OpenHandles());
             if (hr != S_OK) {

@@ -5,13 +5,14 @@
 
 #include "correlations/CorrelationClasses.h"
 #include "doubles/RegistryDouble.h"
-#include "host/ModuleResources.h"
+#include "com/ModuleResources.h"
 #include "module/ClassTable.h"
 #include "properties/PropertyCalculator.h"
 #include "registration/Registrar.h"
 #include "registration/ServerRegistration.h"
 #include "support/AllocationFailure.h"
 #include "support/HostFixture.h"
+#include "support/TestAccess.h"
 
 #include "PvtCorrelator.h"
 
@@ -99,11 +100,10 @@ protected:
 
     static void ExpectCalculatorIdle() {
         CPropertyCalculator& calculator = CPropertyCalculator::Instance();
-        EXPECT_EQ(nullptr, calculator.boundFluid);
-        EXPECT_EQ(0, calculator.holdFlag);
-        const bool free = calculator.TryAcquire();
-        EXPECT_TRUE(free) << "the calculator is still taken";
-        if (free) calculator.ReleaseAcquired();
+        EXPECT_EQ(nullptr, CalculatorTestAccess::BoundFluid(calculator));
+        EXPECT_EQ(0, CalculatorTestAccess::HoldFlag(calculator));
+        const PublicationTurn turn;
+        EXPECT_TRUE(turn.Acquired()) << "the calculator is still taken";
     }
 
     // A new standalone correlation of class index, queried for ICorrelation.

@@ -9,7 +9,7 @@
 // the seed; a failure names the case, which PVT_FUZZ_FIRST and
 // PVT_FUZZ_CASES=1 run alone.
 #include "hardening/HardeningSupport.h"
-#include "host/ModuleResources.h"
+#include "com/ModuleResources.h"
 #include "registration/Registrar.h"
 
 #include <atomic>

@@ -164,7 +164,7 @@ TEST_F(RegistryFaultSweepTest, RegisterServer) {
     const std::vector<std::string> prefixes = RegisteredPrefixDumps();
     long failures = 0;
     SweepOperations(
-        [](RegistryDouble&) {}, [] { return RegisterServer(); },
+        [](RegistryDouble&) {}, [] { return RegisterServer(kClassTable); },
         [&](RegistryDouble& r, HRESULT hr, long n, LONG error) {
             const std::string dump = r.Dump();
             if (hr == S_OK) {
@@ -193,7 +193,7 @@ TEST_F(RegistryFaultSweepTest, UnregisterServer) {
                 EXPECT_EQ(S_OK, RegisterTypeLibrary());
             }
         },
-        [] { return UnregisterServer(); },
+        [] { return UnregisterServer(kClassTable); },
         [&](RegistryDouble& r, HRESULT hr, long n, LONG error) {
             if (hr == S_OK) {
                 EXPECT_EQ(removed.back(), r.Dump()) << "passed over operation " << n;

@@ -5,6 +5,7 @@
 #include "correlations/CorrelationClasses.h"
 #include "properties/PropertyCalculator.h"
 #include "support/HostFixture.h"
+#include "support/TestAccess.h"
 
 #include <wrl/client.h>
 
@@ -33,8 +34,8 @@ protected:
 
     void TearDown() override {
         correlation.Reset();
-        EXPECT_EQ(nullptr, CPropertyCalculator::Instance().boundFluid);
-        EXPECT_EQ(0, CPropertyCalculator::Instance().holdFlag);
+        EXPECT_EQ(nullptr, CalculatorTestAccess::BoundFluid(CPropertyCalculator::Instance()));
+        EXPECT_EQ(0, CalculatorTestAccess::HoldFlag(CPropertyCalculator::Instance()));
         HostFixture::TearDown();
     }
 

@@ -6,7 +6,7 @@
 
 #include "VarHubControl.h"
 #include "doubles/Fakes.h"
-#include "module/ComModule.h"
+#include "com/ComModule.h"
 #include "support/AllocationFailure.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // simulator calls the module.
 #include <gtest/gtest.h>
 
-#include "module/ComModule.h"
+#include "com/ComModule.h"
 
 #include <objbase.h>
 

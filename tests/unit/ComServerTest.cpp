@@ -2,9 +2,10 @@
 // the class-object cache of a class table, the termination list of the
 // module object, and reference changes made while a wrapper is destroyed.
 #include "correlations/CorrelationClasses.h"
-#include "module/ClassFactory.h"
-#include "module/ComModule.h"
+#include "com/ClassFactory.h"
+#include "com/ComModule.h"
 #include "support/HostFixture.h"
+#include "support/TestAccess.h"
 
 #include <wrl/client.h>
 
@@ -90,8 +91,8 @@ void AddCallbackRecord(CCorrelation& correlation, IUnknown* owner) {
     auto record = std::make_unique<CConnectionInfo>();
     auto* source = new CallbackSource(owner);
     record->source.Attach(source);  // the record keeps the creator's reference
-    record->connectionId = static_cast<LONG>(correlation.connections.size()) + 1;
-    correlation.connections.push_back(std::move(record));
+    record->connectionId = static_cast<LONG>(CorrelationTestAccess::connections(correlation).size()) + 1;
+    CorrelationTestAccess::connections(correlation).push_back(std::move(record));
 }
 
 CCorrelation* AsCorrelation(IUnknown* primary) {
@@ -509,11 +510,11 @@ TEST_F(ComServerTest, OwnVirtualOperationsFollowIDispatchInTheirOrder) {
 
         EXPECT_EQ(0, TableEntry<LongEntry>(primary, 8)(primary));
         EXPECT_EQ(hubObjects, VarHub_LiveObjects()) << "entry 8 changes nothing";
-        EXPECT_EQ(1u, correlation->connections.size());
+        EXPECT_EQ(1u, CorrelationTestAccess::connections(*correlation).size());
 
         EXPECT_EQ(0, TableEntry<LongEntry>(primary, 9)(primary)) << "Cleanup";
         EXPECT_EQ(0, VarHub_LiveObjects());
-        EXPECT_TRUE(correlation->connections.empty());
+        EXPECT_TRUE(CorrelationTestAccess::connections(*correlation).empty());
         EXPECT_EQ(1, Module().GetLockCount());
 
         TableEntry<DestroyEntry>(primary, 7)(primary);  // destroys the whole object

@@ -8,7 +8,7 @@ class ConnectionsTest : public CorrelationFixture {
 protected:
     std::vector<LONG> Ids() {
         std::vector<LONG> ids;
-        for (auto& record : Object()->connections) ids.push_back(record->connectionId);
+        for (auto& record : CorrelationTestAccess::connections(*Object())) ids.push_back(record->connectionId);
         return ids;
     }
 };
@@ -34,7 +34,7 @@ TEST_F(ConnectionsTest, IdentityAndIntegers) {
 }
 
 TEST_F(ConnectionsTest, EmptyTextIsAnEmptyNonNullBstrAndNullOutPointersAreRefused) {
-    Object()->displayName.clear();
+    CorrelationTestAccess::displayName(*Object()).clear();
     BSTR text = nullptr;
     ASSERT_EQ(S_OK, correlation->GetDisplayName(&text));
     ASSERT_NE(nullptr, text);
@@ -52,7 +52,7 @@ TEST_F(ConnectionsTest, EmptyTextIsAnEmptyNonNullBstrAndNullOutPointersAreRefuse
     EXPECT_EQ(E_POINTER, correlation->Connect(source.Get(), 1, &id, nullptr));
     EXPECT_EQ(E_CONNECTION_REFUSED, correlation->Connect(nullptr, 1, nullptr, nullptr))
         << "the null source is tested first";
-    EXPECT_TRUE(Object()->connections.empty());
+    EXPECT_TRUE(CorrelationTestAccess::connections(*Object()).empty());
 }
 
 TEST_F(ConnectionsTest, IdsFollowPositionsAndRenumberAfterDisconnect) {
@@ -63,7 +63,7 @@ TEST_F(ConnectionsTest, IdsFollowPositionsAndRenumberAfterDisconnect) {
 
     EXPECT_EQ(S_OK, correlation->Disconnect(2));
     EXPECT_EQ((std::vector<LONG>{1, 2}), Ids());
-    EXPECT_EQ(c.source.Get(), Object()->connections[1]->source.Get());
+    EXPECT_EQ(c.source.Get(), CorrelationTestAccess::connections(*Object())[1]->source.Get());
     EXPECT_EQ(E_NO_SUCH_CONNECTION, correlation->Calculate(3));
     EXPECT_EQ(E_NO_SUCH_CONNECTION, correlation->Disconnect(3));
     EXPECT_EQ(3, Connect(block).id);
@@ -72,7 +72,7 @@ TEST_F(ConnectionsTest, IdsFollowPositionsAndRenumberAfterDisconnect) {
         EXPECT_EQ(E_NO_SUCH_CONNECTION, correlation->Disconnect(bad)) << bad;
         EXPECT_EQ(E_NO_SUCH_CONNECTION, correlation->Calculate(bad)) << bad;
     }
-    EXPECT_EQ(3u, Object()->connections.size());
+    EXPECT_EQ(3u, CorrelationTestAccess::connections(*Object()).size());
 }
 
 TEST_F(ConnectionsTest, DisconnectReleasesExactlyTheRecordsReferences) {
@@ -109,7 +109,7 @@ TEST_F(ConnectionsTest, RefusalsKeepNothingAndWriteNothing) {
 
     EXPECT_EQ(42, id);
     EXPECT_EQ(reinterpret_cast<IUnknown*>(1), set);
-    EXPECT_TRUE(Object()->connections.empty());
+    EXPECT_TRUE(CorrelationTestAccess::connections(*Object()).empty());
 }
 
 TEST_F(ConnectionsTest, ConnectThatCannotAllocateKeepsNothing) {
@@ -127,7 +127,7 @@ TEST_F(ConnectionsTest, ConnectThatCannotAllocateKeepsNothing) {
     EXPECT_EQ(1, source->RefCount());
     EXPECT_EQ(42, id);
     EXPECT_EQ(reinterpret_cast<IUnknown*>(1), set);
-    EXPECT_TRUE(Object()->connections.empty());
+    EXPECT_TRUE(CorrelationTestAccess::connections(*Object()).empty());
 }
 
 TEST_F(ConnectionsTest, VariableSetIsTheSameSetWithAReferenceEachTime) {

@@ -1,8 +1,9 @@
 // Construction, clean-up and destruction of the common correlation object.
 #include "correlations/CorrelationClasses.h"
 #include "host/HostObjects.h"
-#include "host/Text.h"
+#include "host/PhaseValuesName.h"
 #include "support/HostFixture.h"
+#include "support/TestAccess.h"
 
 #include <thread>
 
@@ -48,14 +49,14 @@ TEST_F(CorrelationLifecycleTest, ConstructionMakesTheHostCallsInOrder) {
     EXPECT_EQ(kConstructionCalls, Log(false));
 
     CCorrelation* correlation = AsCorrelation(object);
-    EXPECT_EQ("{4DF4A90C-3E4E-4A2E-8186-3C9042C91674}", correlation->classIdText);
-    EXPECT_EQ("Bubble Point Pressure", correlation->displayName);
-    EXPECT_EQ(2, correlation->kindCode);
-    EXPECT_EQ(0, correlation->integer1);
-    EXPECT_EQ(0, correlation->integer4);
-    EXPECT_TRUE(correlation->connections.empty());
-    EXPECT_TRUE(correlation->exposedSet && correlation->templateSet &&
-                correlation->phaseVariable);
+    EXPECT_EQ("{4DF4A90C-3E4E-4A2E-8186-3C9042C91674}", CorrelationTestAccess::classIdText(*correlation));
+    EXPECT_EQ("Bubble Point Pressure", CorrelationTestAccess::displayName(*correlation));
+    EXPECT_EQ(2, CorrelationTestAccess::kindCode(*correlation));
+    EXPECT_EQ(0, CorrelationTestAccess::integer1(*correlation));
+    EXPECT_EQ(0, CorrelationTestAccess::integer4(*correlation));
+    EXPECT_TRUE(CorrelationTestAccess::connections(*correlation).empty());
+    EXPECT_TRUE(CorrelationTestAccess::exposedSet(*correlation) && CorrelationTestAccess::templateSet(*correlation) &&
+                CorrelationTestAccess::phaseVariable(*correlation));
     EXPECT_EQ(1, Module().GetLockCount());
     EXPECT_EQ(0u, object->Release());
 }
@@ -157,7 +158,7 @@ TEST_F(CorrelationLifecycleTest, DestructionReleasesHostObjectsThenRecordsInOrde
         ASSERT_EQ(S_OK, CreateHostObject(CLSID_HostVariableSet, IID_IHostVariableSet, &set));
         record->connectionSet.Attach(static_cast<IHostVariableSet*>(set));
         record->connectionId = i;
-        correlation->connections.push_back(std::move(record));
+        CorrelationTestAccess::connections(*correlation).push_back(std::move(record));
     }
     VarHub_Reset();
     EXPECT_EQ(0u, object->Release());
@@ -180,9 +181,9 @@ TEST_F(CorrelationLifecycleTest, CleanupTwiceKeepsTheIdentity) {
     VarHub_Reset();
     EXPECT_EQ(0, correlation->Cleanup());
     EXPECT_EQ(Lines{}, Log()) << "nothing left to release";
-    EXPECT_EQ("{4DF4A90C-3E4E-4A2E-8186-3C9042C91674}", correlation->classIdText);
-    EXPECT_EQ("Bubble Point Pressure", correlation->displayName);
-    EXPECT_EQ(2, correlation->kindCode);
+    EXPECT_EQ("{4DF4A90C-3E4E-4A2E-8186-3C9042C91674}", CorrelationTestAccess::classIdText(*correlation));
+    EXPECT_EQ("Bubble Point Pressure", CorrelationTestAccess::displayName(*correlation));
+    EXPECT_EQ(2, CorrelationTestAccess::kindCode(*correlation));
     object->Release();
 }
 

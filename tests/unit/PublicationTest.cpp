@@ -90,9 +90,9 @@ TEST_F(PublicationTest, HostFailuresAndTheirResults) {
     EXPECT_EQ(E_FAIL, correlation->Calculate(c.id));
     VarHub_Reset();
 
-    IUnknown* set = Object()->connections[0]->connectionSet.Detach();
+    IUnknown* set = CorrelationTestAccess::connections(*Object())[0]->connectionSet.Detach();
     EXPECT_EQ(E_FAIL, correlation->Calculate(c.id)) << "no connection set";
-    Object()->connections[0]->connectionSet.Attach(static_cast<IHostVariableSet*>(set));
+    CorrelationTestAccess::connections(*Object())[0]->connectionSet.Attach(static_cast<IHostVariableSet*>(set));
 
     EXPECT_EQ(Values{}, PhaseValues(c)) << "nothing written on any failure";
     EXPECT_EQ(0, c.fluid->fetches);
@@ -135,9 +135,9 @@ TEST_F(PublicationTest, DisconnectFromInsideTheFetchLeavesTheCallSafe) {
     c.set = set;
     EXPECT_EQ(kSlot0, PhaseValues(c));
     set->Release();
-    ASSERT_EQ(1u, Object()->connections.size());
-    EXPECT_EQ(1, Object()->connections[0]->connectionId);
-    EXPECT_EQ(second.source.Get(), Object()->connections[0]->source.Get());
+    ASSERT_EQ(1u, CorrelationTestAccess::connections(*Object()).size());
+    EXPECT_EQ(1, CorrelationTestAccess::connections(*Object())[0]->connectionId);
+    EXPECT_EQ(second.source.Get(), CorrelationTestAccess::connections(*Object())[0]->source.Get());
     EXPECT_EQ(1, c.source->RefCount());
 }
 
@@ -145,8 +145,8 @@ TEST_F(PublicationTest, ThrowingSetValueLeavesTheCalculatorUnboundAndFree) {
     Connection c = Connect(DistinctBlock());
     VarHub_ThrowIn("SetValue");
     EXPECT_EQ(E_FAIL, correlation->Calculate(c.id));
-    EXPECT_EQ(nullptr, CPropertyCalculator::Instance().boundFluid);
-    EXPECT_EQ(0, CPropertyCalculator::Instance().holdFlag);
+    EXPECT_EQ(nullptr, CalculatorTestAccess::BoundFluid(CPropertyCalculator::Instance()));
+    EXPECT_EQ(0, CalculatorTestAccess::HoldFlag(CPropertyCalculator::Instance()));
     VarHub_Reset();
     EXPECT_EQ(S_OK, correlation->Calculate(c.id));
     EXPECT_EQ(kSlot0, PhaseValues(c));

@@ -2,11 +2,12 @@
 // from this executable's own resources, run in class-table order over the
 // in-memory registry, then the type library in the platform's registry.
 #include "doubles/RegistryDouble.h"
-#include "host/ModuleResources.h"
-#include "module/ComModule.h"
-#include "module/WinApp.h"
+#include "com/ModuleResources.h"
+#include "com/ComModule.h"
+#include "module/PvtCorrelatorApp.h"
 #include "registration/Registrar.h"
 #include "registration/ServerRegistration.h"
+#include "module/ClassTable.h"
 #include "support/HostFixture.h"
 #include "support/RegisteredClasses.h"
 
@@ -97,7 +98,7 @@ protected:
 };
 
 TEST_F(ServerRegistrationTest, RegistersEveryClassAndTheTypeLibraryThenRemovesThem) {
-    ASSERT_EQ(S_OK, RegisterServer());
+    ASSERT_EQ(S_OK, RegisterServer(kClassTable));
     EXPECT_EQ(ExpectedDump(kRegisteredClassCount, ExecutablePath()), registry.Dump());
     for (const RegisteredClass& cls : kTypeLibraryOnlyClasses) {
         const std::wstring progId = std::wstring(L"PvtCorrelator.") + cls.name;
@@ -112,7 +113,7 @@ TEST_F(ServerRegistrationTest, RegistersEveryClassAndTheTypeLibraryThenRemovesTh
                      CSTR_EQUAL)
         << "type library registered from " << Utf8(libraryPath);
 
-    ASSERT_EQ(S_OK, UnregisterServer());
+    ASSERT_EQ(S_OK, UnregisterServer(kClassTable));
     EXPECT_EQ("HKCR\\CLSID\n", registry.Dump());
     EXPECT_TRUE(FAILED(RegisteredTypeLibrary()));
 
@@ -121,13 +122,13 @@ TEST_F(ServerRegistrationTest, RegistersEveryClassAndTheTypeLibraryThenRemovesTh
     for (ClassTableEntry* entry = Module().ClassTable(); entry->classId != nullptr; ++entry) {
         EXPECT_EQ(S_OK, entry->registration(false));
     }
-    EXPECT_EQ(S_OK, UnregisterServer());
+    EXPECT_EQ(S_OK, UnregisterServer(kClassTable));
     EXPECT_EQ(S_OK, UnregisterTypeLibrary());
     EXPECT_EQ("HKCR\\CLSID\n", registry.Dump());
 }
 
 TEST_F(ServerRegistrationTest, WalksTheClassesInClassTableOrder) {
-    ASSERT_EQ(S_OK, RegisterServer());
+    ASSERT_EQ(S_OK, RegisterServer(kClassTable));
     std::vector<std::string> created;
     for (const std::string& line : registry.Log()) {
         if (line.rfind("create HKCR\\PvtCorrelator.", 0) == 0 && line.size() > 2 &&
@@ -140,7 +141,7 @@ TEST_F(ServerRegistrationTest, WalksTheClassesInClassTableOrder) {
         expected.push_back("create HKCR\\PvtCorrelator." + Utf8(cls.name) + ".1");
     }
     EXPECT_EQ(expected, created);
-    ASSERT_EQ(S_OK, UnregisterServer());
+    ASSERT_EQ(S_OK, UnregisterServer(kClassTable));
 }
 
 // Any write of script 117 (CMassDensity) that fails: its own entries are
@@ -150,7 +151,7 @@ TEST_F(ServerRegistrationTest, AWriteFailingInsideTheMassDensityScriptStopsTheWa
     // Where script 117's operations lie in a full registration.
     RegistryDouble probe;
     Use(probe);
-    ASSERT_EQ(S_OK, RegisterServer());
+    ASSERT_EQ(S_OK, RegisterServer(kClassTable));
     ASSERT_EQ(S_OK, UnregisterTypeLibrary());
     std::size_t first = 0;
     std::size_t end = 0;
@@ -173,7 +174,7 @@ TEST_F(ServerRegistrationTest, AWriteFailingInsideTheMassDensityScriptStopsTheWa
         RegistryDouble failing;
         Use(failing);
         failing.FailNthOperation(static_cast<long>(i) + 1, ERROR_WRITE_FAULT);
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), RegisterServer()) << log[i];
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), RegisterServer(kClassTable)) << log[i];
         EXPECT_EQ(fiveClasses, failing.Dump()) << log[i];
         EXPECT_EQ(0, failing.OpenHandles()) << log[i];
         for (const std::string& line : failing.Log()) {
@@ -188,9 +189,9 @@ TEST_F(ServerRegistrationTest, AWriteFailingInsideTheMassDensityScriptStopsTheWa
 }
 
 TEST_F(ServerRegistrationTest, AFailingUnregistrationStopsTheWalkAndKeepsTheTypeLibrary) {
-    ASSERT_EQ(S_OK, RegisterServer());
+    ASSERT_EQ(S_OK, RegisterServer(kClassTable));
     registry.FailOperation(RegistryOp::OpenRead, ERROR_ACCESS_DENIED, 0, L"PvtCorrelator.GOR.1");
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), UnregisterServer());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), UnregisterServer(kClassTable));
     EXPECT_FALSE(registry.KeyExists(HKEY_CLASSES_ROOT, L"PvtCorrelator.BubblePtPressure"));
     EXPECT_FALSE(registry.KeyExists(HKEY_CLASSES_ROOT, L"PvtCorrelator.BubblePtTemperature.1"));
     EXPECT_TRUE(registry.KeyExists(HKEY_CLASSES_ROOT, L"PvtCorrelator.GOR.1"));
@@ -198,7 +199,7 @@ TEST_F(ServerRegistrationTest, AFailingUnregistrationStopsTheWalkAndKeepsTheType
     EXPECT_EQ(S_OK, RegisteredTypeLibrary()) << "the walk stopped before the type library";
 
     registry.ClearFaults();
-    EXPECT_EQ(S_OK, UnregisterServer());
+    EXPECT_EQ(S_OK, UnregisterServer(kClassTable));
     EXPECT_EQ("HKCR\\CLSID\n", registry.Dump());
 }
 
@@ -250,7 +251,7 @@ TEST_F(ServerRegistrationTest, UnderAClassesRootOfItsOwnEverythingOrNothingIsReg
     RegistryDouble user;  // the user's classes start without a CLSID key
     SetActiveRegistry(&user);
 
-    ASSERT_EQ(S_OK, RegisterServer(scratch.writable));
+    ASSERT_EQ(S_OK, RegisterServer(kClassTable, scratch.writable));
     const std::string registered = user.Dump();
     for (const RegisteredClass& cls : kRegisteredClasses) {
         EXPECT_TRUE(user.KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + cls.clsid))
@@ -273,7 +274,7 @@ TEST_F(ServerRegistrationTest, UnderAClassesRootOfItsOwnEverythingOrNothingIsReg
         }
     }
     ASSERT_LT(100u, writes.size());
-    ASSERT_EQ(S_OK, UnregisterServer(scratch.writable));
+    ASSERT_EQ(S_OK, UnregisterServer(kClassTable, scratch.writable));
     EXPECT_EQ("", user.Dump());
 
     struct Case {
@@ -289,7 +290,7 @@ TEST_F(ServerRegistrationTest, UnderAClassesRootOfItsOwnEverythingOrNothingIsReg
         RegistryDouble failing;
         SetActiveRegistry(&failing);
         failing.FailNthOperation(c.failingOperation, ERROR_WRITE_FAULT);
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), RegisterServer(scratch.writable))
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), RegisterServer(kClassTable, scratch.writable))
             << c.what;
         EXPECT_EQ("", failing.Dump()) << c.what;
         EXPECT_EQ(0, failing.OpenHandles()) << c.what;
@@ -310,7 +311,7 @@ TEST_F(ServerRegistrationTest, InstallTakesOnlyTheCommandTextUser) {
     for (const wchar_t* text :
          {static_cast<const wchar_t*>(nullptr), L"", L"users", L"use", L" user"}) {
         for (bool install : {true, false}) {
-            EXPECT_EQ(E_INVALIDARG, InstallServer(install, text))
+            EXPECT_EQ(E_INVALIDARG, InstallServer(kClassTable, install, text))
                 << (text ? Utf8(text) : "(null)") << " " << install;
         }
     }

@@ -1,7 +1,8 @@
-#include "module/WinApp.h"
+#include "module/PvtCorrelatorApp.h"
 
+#include "com/ComModule.h"
 #include "module/ClassTable.h"
-#include "module/ComModule.h"
+#include "properties/PropertyCalculator.h"
 
 #include "PvtCorrelator.h"
 
@@ -13,8 +14,9 @@ BOOL CPvtCorrelatorApp::InitInstance() {
 }
 
 int CPvtCorrelatorApp::ExitInstance() {
-    // Other DLLs may already be gone when the process is ending.
-    Module().SetForeignCallsAllowed(!processTerminating_);
+    // Other DLLs may already be gone when the process is ending: then the
+    // calculator forgets a fluid still bound instead of releasing it.
+    CPropertyCalculator::Instance().LetGoOfFluid(!processTerminating_);
     Module().Shutdown(!processTerminating_);
     return CWinApp::ExitInstance();
 }

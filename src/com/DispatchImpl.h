@@ -2,7 +2,8 @@
 // answered through the type-information holder that Derived names for T.
 #pragma once
 
-#include "module/TypeInfoHolder.h"
+#include "com/ErrorBoundary.h"
+#include "com/TypeInfoHolder.h"
 
 namespace pvt {
 
@@ -11,22 +12,24 @@ namespace pvt {
 template <class T, class Derived>
 class IDispatchImpl : public T {
 public:
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override {
+    STDMETHOD(GetTypeInfoCount)(UINT* count) noexcept override {
         if (count == nullptr) return E_POINTER;
         *count = 1;
         return S_OK;
     }
     STDMETHOD(GetTypeInfo)(UINT index, LCID locale, ITypeInfo** typeInfo) override {
-        return Holder().GetTypeInfo(index, locale, typeInfo);
+        return ComBoundary([&] { return Holder().GetTypeInfo(index, locale, typeInfo); });
     }
     STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR* names, UINT count, LCID locale,
                              DISPID* ids) override {
-        return Holder().GetIDsOfNames(names, count, locale, ids);
+        return ComBoundary([&] { return Holder().GetIDsOfNames(names, count, locale, ids); });
     }
     STDMETHOD(Invoke)(DISPID id, REFIID, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
                       EXCEPINFO* exception, UINT* argumentError) override {
-        return Holder().Invoke(static_cast<T*>(this), locale, id, flags, params, result, exception,
-                               argumentError);
+        return ComBoundary([&] {
+            return Holder().Invoke(static_cast<T*>(this), locale, id, flags, params, result,
+                                   exception, argumentError);
+        });
     }
 
 private:

@@ -1,9 +1,10 @@
-// Text handling shared by the module: narrow module text (the thread's ANSI
-// code page) to BSTRs and back, and wide literals laid out as BSTRs.
+// Text handling: narrow text (the thread's ANSI code page) to BSTRs and
+// back, and wide literals laid out as BSTRs.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 #include <string>
@@ -21,12 +22,27 @@ public:
     BstrHolder& operator=(const BstrHolder&) = delete;
 
     BSTR Get() const { return text_; }
+    // The text, empty when there is none.
+    std::wstring Text() const { return text_ ? std::wstring(text_, SysStringLen(text_)) : std::wstring(); }
     BSTR* Receive() { SysFreeString(text_); text_ = nullptr; return &text_; }
     BSTR Detach() { BSTR t = text_; text_ = nullptr; return t; }
 
 private:
     BSTR text_ = nullptr;
 };
+
+// Where a failed call may have left something in a ComPtr's out location:
+// lets go of it without releasing it, and passes the result on.
+template <class T>
+HRESULT Received(HRESULT hr, Microsoft::WRL::ComPtr<T>& pointer) {
+    if (FAILED(hr)) pointer.Detach();
+    return hr;
+}
+
+inline HRESULT Received(HRESULT hr, BstrHolder& text) {
+    if (FAILED(hr)) text.Detach();
+    return hr;
+}
 
 // Widens narrow text with the calling thread's ANSI code page into a new
 // BSTR of exactly the converted length; empty text gives an empty, non-null
@@ -56,9 +72,5 @@ constexpr StaticBstr<N> MakeStaticBstr(const wchar_t (&literal)[N]) {
     for (std::size_t i = 0; i < N; ++i) result.characters[i] = literal[i];
     return result;
 }
-
-// The tagged name of the variable every correlation publishes into.
-inline constexpr char kPhaseValuesNarrow[] = "Phase_Values";
-inline constexpr StaticBstr<13> kPhaseValuesName = MakeStaticBstr(L"Phase_Values");
 
 }  // namespace pvt

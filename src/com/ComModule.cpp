@@ -1,4 +1,4 @@
-#include "module/ComModule.h"
+#include "com/ComModule.h"
 
 namespace pvt {
 

@@ -3,12 +3,12 @@
 // lifetime.
 #pragma once
 
-#include "module/ComModule.h"
+#include "com/ComModule.h"
+#include "com/ErrorBoundary.h"
 
 #include <windows.h>
 #include <unknwn.h>
 
-#include <new>
 
 namespace pvt {
 
@@ -60,23 +60,23 @@ public:
         this->T::Cleanup();
     }
 
-    STDMETHOD_(ULONG, AddRef)() override {
+    STDMETHOD_(ULONG, AddRef)() noexcept override {
         const LONG count = this->InternalAddRef();
         if (count == 1) this->CancelDeferredDestruction();
         return static_cast<ULONG>(count);
     }
 
-    STDMETHOD_(ULONG, Release)() override {
+    STDMETHOD_(ULONG, Release)() noexcept override {
         const LONG count = this->InternalRelease();
         if (count == 0 && !this->DeferDestruction()) DestroyObject();
         return static_cast<ULONG>(count);
     }
 
-    STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
+    STDMETHOD(QueryInterface)(REFIID iid, void** object) noexcept override {
         return this->InternalQueryInterface(iid, object);
     }
 
-    void DestroyObject() override {
+    void DestroyObject() noexcept override {
         // Keeps the module from looking unloadable while destruction runs.
         Module().Lock();
         delete this;
@@ -89,13 +89,11 @@ public:
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
         CComObject* created = nullptr;
-        try {
+        const HRESULT hr = ComBoundary([&] {
             created = new CComObject();
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;  // nothing allocated, no lock taken
-        } catch (...) {
-            return E_FAIL;
-        }
+            return S_OK;
+        });
+        if (FAILED(hr)) return hr;  // nothing allocated, no lock taken
         return created->Complete(iid, object);
     }
 
@@ -125,10 +123,10 @@ public:
     STDMETHOD_(ULONG, AddRef)() override { return this->OuterUnknown()->AddRef(); }
     STDMETHOD_(ULONG, Release)() override { return this->OuterUnknown()->Release(); }
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
-        return this->OuterUnknown()->QueryInterface(iid, object);
+        return ComBoundary([&] { return this->OuterUnknown()->QueryInterface(iid, object); });
     }
 
-    void DestroyObject() override { aggregate_.DestroyObject(); }
+    void DestroyObject() noexcept override { aggregate_.DestroyObject(); }
 
 private:
     CComAggObject<T>& aggregate_;
@@ -157,20 +155,21 @@ public:
             AddRef();
             return S_OK;
         }
-        return contained_.InternalQueryInterface(iid, object);
+        // The contained interfaces' AddRef goes to the outer object.
+        return ComBoundary([&] { return contained_.InternalQueryInterface(iid, object); });
     }
-    STDMETHOD_(ULONG, AddRef)() override {
+    STDMETHOD_(ULONG, AddRef)() noexcept override {
         const LONG count = ++refCount_;
         if (count == 1) contained_.CancelDeferredDestruction();
         return static_cast<ULONG>(count);
     }
-    STDMETHOD_(ULONG, Release)() override {
+    STDMETHOD_(ULONG, Release)() noexcept override {
         const LONG count = --refCount_;
         if (count == 0 && !contained_.DeferDestruction()) DestroyObject();
         return static_cast<ULONG>(count);
     }
 
-    void DestroyObject() {
+    void DestroyObject() noexcept {
         Module().Lock();
         delete this;
         Module().Unlock();
@@ -182,14 +181,12 @@ public:
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
         CComAggObject* created = nullptr;
-        try {
+        HRESULT hr = ComBoundary([&] {
             created = new CComAggObject(outer);
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        } catch (...) {
-            return E_FAIL;
-        }
-        HRESULT hr = created->contained_.CompleteConstruction();
+            return S_OK;
+        });
+        if (FAILED(hr)) return hr;
+        hr = created->contained_.CompleteConstruction();
         if (SUCCEEDED(hr)) hr = created->QueryInterface(iid, object);
         if (FAILED(hr)) {
             delete created;

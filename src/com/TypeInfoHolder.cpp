@@ -1,13 +1,16 @@
-#include "module/TypeInfoHolder.h"
+#include "com/TypeInfoHolder.h"
 
-#include "module/ComModule.h"
+#include "com/ComModule.h"
+#include "com/ErrorBoundary.h"
+#include "com/Text.h"
 
 #include <oleauto.h>
 
 #include <cwchar>
-#include <new>
 
 namespace pvt {
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -23,15 +26,11 @@ std::vector<std::pair<std::wstring, DISPID>> FunctionNames(ITypeInfo* info) {
         if (FAILED(info->GetFuncDesc(i, &function)) || function == nullptr) continue;
         const MEMBERID id = function->memid;
         info->ReleaseFuncDesc(function);
-        BSTR name = nullptr;
-        if (SUCCEEDED(info->GetDocumentation(id, &name, nullptr, nullptr, nullptr)) && name) {
-            try {
-                names.emplace_back(std::wstring(name, SysStringLen(name)), id);
-            } catch (...) {
-                SysFreeString(name);
-                throw;
-            }
-            SysFreeString(name);
+        BstrHolder name;
+        if (SUCCEEDED(Received(info->GetDocumentation(id, name.Receive(), nullptr, nullptr, nullptr),
+                               name)) &&
+            name.Get() != nullptr) {
+            names.emplace_back(name.Text(), id);
         }
     }
     return names;
@@ -91,44 +90,35 @@ HRESULT CComTypeInfoHolder::EnsureLoaded(LCID locale) {
     if (typeInfo_.load(std::memory_order_acquire) != nullptr) return S_OK;
     CriticalSectionLock lock(Module().StaticDataLock());
     if (typeInfo_.load(std::memory_order_relaxed) != nullptr) return S_OK;
-    try {
-        return Load(locale);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return ComBoundary([&] { return Load(locale); });
 }
 
 // Runs under the static-data lock. A failure leaves the holder empty, so the
 // next call tries again.
 HRESULT CComTypeInfoHolder::Load(LCID locale) {
-    ITypeLib* library = nullptr;
-    HRESULT hr = LoadRegTypeLib(*libraryId_, majorVersion_, minorVersion_, locale, &library);
-    if (FAILED(hr)) return hr;
-    if (library == nullptr) return E_FAIL;
-
-    ITypeInfo* info = nullptr;
-    hr = library->GetTypeInfoOfGuid(*interfaceId_, &info);
-    library->Release();
-    if (FAILED(hr)) return hr;
-    if (info == nullptr) return E_FAIL;
-
-    ITypeInfo2* info2 = nullptr;
-    if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&info2))) &&
-        info2 != nullptr) {
-        info->Release();
-        info = info2;
+    ComPtr<ITypeInfo> info;
+    {
+        ComPtr<ITypeLib> library;
+        HRESULT hr = Received(LoadRegTypeLib(*libraryId_, majorVersion_, minorVersion_, locale,
+                                             library.ReleaseAndGetAddressOf()),
+                              library);
+        if (FAILED(hr)) return hr;
+        if (!library) return E_FAIL;
+        hr = Received(library->GetTypeInfoOfGuid(*interfaceId_, info.ReleaseAndGetAddressOf()),
+                      info);
+        if (FAILED(hr)) return hr;
+        if (!info) return E_FAIL;
     }
+    ComPtr<ITypeInfo2> info2;
+    if (SUCCEEDED(Received(info.As(&info2), info2)) && info2) info = info2;
     try {
-        nameCache_ = FunctionNames(info);
+        nameCache_ = FunctionNames(info.Get());
         Module().AddTermFunction(&CComTypeInfoHolder::Release, this);
     } catch (...) {
-        nameCache_.clear();
-        info->Release();
+        nameCache_.clear();  // the next call tries again from the start
         throw;
     }
-    typeInfo_.store(info, std::memory_order_release);
+    typeInfo_.store(info.Detach(), std::memory_order_release);
     return S_OK;
 }
 

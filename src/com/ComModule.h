@@ -3,7 +3,7 @@
 // list of functions run once at shut-down.
 #pragma once
 
-#include "module/ClassFactory.h"
+#include "com/ClassFactory.h"
 
 #include <windows.h>
 
@@ -79,11 +79,6 @@ public:
     void Term(bool runFunctions = true);
     bool Terminated() const { return terminated_; }
 
-    // False while the process is ending: other DLLs' objects may be gone,
-    // so static destruction must not call into them.
-    void SetForeignCallsAllowed(bool allowed) { foreignCallsAllowed_ = allowed; }
-    bool ForeignCallsAllowed() const { return foreignCallsAllowed_; }
-
 private:
     struct TermNode {
         TermFunction function;
@@ -99,7 +94,6 @@ private:
     CRITICAL_SECTION staticDataLock_;
     TermNode* terminationList_ = nullptr;
     bool terminated_ = false;
-    bool foreignCallsAllowed_ = true;
 };
 
 // The one module object of the process.

@@ -1,4 +1,4 @@
-#include "host/Text.h"
+#include "com/Text.h"
 
 #include <climits>
 #include <new>

@@ -1,4 +1,4 @@
-#include "host/ModuleResources.h"
+#include "com/ModuleResources.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 

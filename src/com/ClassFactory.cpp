@@ -1,6 +1,7 @@
-#include "module/ClassFactory.h"
+#include "com/ClassFactory.h"
 
-#include "module/ComModule.h"
+#include "com/ComModule.h"
+#include "com/ErrorBoundary.h"
 
 #include <new>
 
@@ -21,13 +22,7 @@ STDMETHODIMP CComClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void*
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-    try {
-        return makeInstance_(outer, iid, object);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return ComBoundary([&] { return makeInstance_(outer, iid, object); });
 }
 
 STDMETHODIMP CComClassFactory::LockServer(BOOL lock) {
