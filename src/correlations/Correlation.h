@@ -41,10 +41,11 @@ public:
     CCorrelation(const CCorrelation&) = delete;
     CCorrelation& operator=(const CCorrelation&) = delete;
 
-    // The class's own virtual operations, which follow the seven entries of
+    // The class's own virtual operations follow the seven entries of
     // IDispatch in the primary interface's table, in this order. A virtual
     // destructor would take two entries with some compilers, so destruction
     // is one entry of its own, made by the wrappers.
+
     // Destroys the whole object (for an aggregate, the aggregate), as its
     // last Release does.
     virtual void DestroyObject() noexcept = 0;
