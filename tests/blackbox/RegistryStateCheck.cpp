@@ -312,7 +312,7 @@ TEST(Unregistered, TheTypeLibraryAndItsInterfacesAreGone) {
     if (library != nullptr) library->Release();
     EXPECT_FALSE(KeyExists(std::wstring(L"TypeLib\\") + kTypeLibraryIdText));
     const std::vector<std::wstring> interfaces = InterfacesOfTheModuleFile();
-    EXPECT_EQ(29u, interfaces.size());
+    EXPECT_EQ(test::kExpectedTypeLibraryNameCount, interfaces.size());
     for (const std::wstring& iid : interfaces) {
         EXPECT_FALSE(KeyExists(L"Interface\\" + iid)) << Narrow(iid);
     }

@@ -68,7 +68,8 @@ inline constexpr ExpectedName kExpectedTypeLibraryOnlyNames[] = {
 #undef PVT_EXPECTED_NAME_FIELDS
 
 inline constexpr std::size_t kExpectedClassCount = std::size(kExpectedClasses);
-inline constexpr std::size_t kExpectedTypeLibraryOnlyCount = std::size(kExpectedTypeLibraryOnlyNames);
+inline constexpr std::size_t kExpectedTypeLibraryOnlyCount =
+    std::size(kExpectedTypeLibraryOnlyNames);
 // Every name of the type library: a coclass and its dual interface each.
 inline constexpr std::size_t kExpectedTypeLibraryNameCount =
     kExpectedClassCount + kExpectedTypeLibraryOnlyCount;
