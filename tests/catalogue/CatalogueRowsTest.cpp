@@ -1,8 +1,8 @@
 // The C++ catalogue generated from Catalogue.table against the tests'
 // expected class list: order, every row, and agreement with the identifiers
 // that widl generated from the same table.
-#include "correlations/Catalogue.h"
 #include "catalogue/CatalogueTestSupport.h"
+#include "correlations/Catalogue.h"
 #include "support/ExpectedCatalogue.h"
 
 #include "PvtCorrelator.h"
@@ -25,10 +25,14 @@ const CorrelationRow* FindRow(const std::string& name) {
 
 Publication AsPublication(ExpectedPublication publication) {
     switch (publication) {
-    case ExpectedPublication::Common: return Publication::Common;
-    case ExpectedPublication::MassFlowRate: return Publication::MassFlowRate;
-    case ExpectedPublication::VolFlowRate: return Publication::VolFlowRate;
-    case ExpectedPublication::Viscosity: return Publication::Viscosity;
+        case ExpectedPublication::Common:
+            return Publication::Common;
+        case ExpectedPublication::MassFlowRate:
+            return Publication::MassFlowRate;
+        case ExpectedPublication::VolFlowRate:
+            return Publication::VolFlowRate;
+        case ExpectedPublication::Viscosity:
+            return Publication::Viscosity;
     }
     return Publication::Common;
 }
@@ -106,11 +110,9 @@ TEST(CatalogueRowsTest, SharedKindCodesAndSlots) {
         EXPECT_LE(row.slot, 28) << row.name;
         slots.insert(row.slot);
     }
-    const auto expectedCommon =
-        std::count_if(std::begin(kExpectedClasses), std::end(kExpectedClasses),
-                      [](const ExpectedClass& c) {
-                          return c.publication == ExpectedPublication::Common;
-                      });
+    const auto expectedCommon = std::count_if(
+        std::begin(kExpectedClasses), std::end(kExpectedClasses),
+        [](const ExpectedClass& c) { return c.publication == ExpectedPublication::Common; });
     EXPECT_EQ(expectedCommon, common);
     EXPECT_EQ(static_cast<std::size_t>(common), slots.size());
 }

@@ -1,7 +1,7 @@
 // The registry scripts as the build embeds them: read back from this
 // executable's own "REGISTRY" resources (it links the module's resources).
-#include "correlations/Catalogue.h"
 #include "catalogue/CatalogueTestSupport.h"
+#include "correlations/Catalogue.h"
 #include "support/ExpectedCatalogue.h"
 #include "support/ExpectedScripts.h"
 

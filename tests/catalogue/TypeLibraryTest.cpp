@@ -1,7 +1,7 @@
 // The compiled type library PVTCORRELATORLib, loaded from the .tlb that the
 // build puts beside the executables, and the copy embedded as "TYPELIB" 1.
-#include "correlations/Catalogue.h"
 #include "catalogue/CatalogueTestSupport.h"
+#include "correlations/Catalogue.h"
 #include "support/ExpectedCatalogue.h"
 
 #include <gtest/gtest.h>
@@ -119,12 +119,11 @@ GUID GuidFromText(const char* text) {
 std::vector<Entry> ExpectedEntries() {
     std::vector<Entry> entries;
     for (const ExpectedClass& expected : kExpectedClasses) {
-        entries.push_back({expected.name, GuidFromText(expected.classId),
-                           GuidFromText(expected.interfaceId)});
+        entries.push_back(
+            {expected.name, GuidFromText(expected.classId), GuidFromText(expected.interfaceId)});
     }
     for (const ExpectedName& only : kExpectedTypeLibraryOnlyNames) {
-        entries.push_back(
-            {only.name, GuidFromText(only.classId), GuidFromText(only.interfaceId)});
+        entries.push_back({only.name, GuidFromText(only.classId), GuidFromText(only.interfaceId)});
     }
     return entries;
 }

@@ -36,18 +36,18 @@ struct ExpectedClass : ExpectedName {
     int slot;  // the property slot of a common publication; -1 for a derived one
 };
 
-#define PVT_EXPECTED_NAME_FIELDS(name, classId, interfaceId, script)                     \
-    #name, PVT_EXPECTED_WIDE(#name), classId, PVT_EXPECTED_WIDE(classId), interfaceId, \
-        PVT_EXPECTED_WIDE(interfaceId), script
+// A text as the narrow field, then its wide twin.
+#define PVT_EXPECTED_BOTH(text) text, PVT_EXPECTED_WIDE(text)
+#define PVT_EXPECTED_NAME_FIELDS(name, classId, interfaceId, script) \
+    PVT_EXPECTED_BOTH(#name), PVT_EXPECTED_BOTH(classId), PVT_EXPECTED_BOTH(interfaceId), script
 
 // In class-table order.
 inline constexpr ExpectedClass kExpectedClasses[] = {
 #define PVT_EXPECTED_CLASS(name, classId, interfaceId, script, display, kind, publication, slot) \
-    {{PVT_EXPECTED_NAME_FIELDS(name, classId, interfaceId, script)},                          \
-     display,                                                                                 \
-     PVT_EXPECTED_WIDE(display),                                                              \
-     kind,                                                                                    \
-     ExpectedPublication::publication,                                                        \
+    {{PVT_EXPECTED_NAME_FIELDS(name, classId, interfaceId, script)},                             \
+     PVT_EXPECTED_BOTH(display),                                                                 \
+     kind,                                                                                       \
+     ExpectedPublication::publication,                                                           \
      slot},
 #define PVT_EXPECTED_TYPELIB_NAME(name, classId, interfaceId, script)
 #include "support/ExpectedCatalogue.inc"
@@ -66,6 +66,7 @@ inline constexpr ExpectedName kExpectedTypeLibraryOnlyNames[] = {
 };
 
 #undef PVT_EXPECTED_NAME_FIELDS
+#undef PVT_EXPECTED_BOTH
 
 inline constexpr std::size_t kExpectedClassCount = std::size(kExpectedClasses);
 inline constexpr std::size_t kExpectedTypeLibraryOnlyCount =
