@@ -2,7 +2,9 @@
 #   cmake -DTABLE=<Catalogue.table> -DOUTPUT_DIR=<dir> -P GenerateCatalogue.cmake
 #
 # Writes into OUTPUT_DIR:
+#   CatalogueSize.inc        the C++ catalogue's size: the number of class rows
 #   CatalogueRows.inc        initializers of the C++ catalogue (class rows only)
+#   CatalogueClasses.inc     one PVT_CORRELATION_CLASS(name, index) per class row
 #   PvtCorrelator.idl        the type library source: every row, as a pair
 #                            coclass N, dual interface IN, in table order
 #   scripts/<N>.rgs          the registry script of every row
@@ -80,6 +82,27 @@ function(write_catalogue_rows path)
     if(NOT CATALOGUE_${i}_PUBLICATION STREQUAL "typelib")
       catalogue_row_initializer(${i} row)
       string(APPEND text "${row}")
+    endif()
+  endforeach()
+  file(WRITE "${path}" "${text}")
+endfunction()
+
+function(write_catalogue_size path)
+  set(count 0)
+  foreach(i IN LISTS CATALOGUE_ROWS)
+    if(NOT CATALOGUE_${i}_PUBLICATION STREQUAL "typelib")
+      math(EXPR count "${count} + 1")
+    endif()
+  endforeach()
+  file(WRITE "${path}" "// ${GENERATED_NOTE}\ninline constexpr int kCatalogueSize = ${count};\n")
+endfunction()
+
+# The class rows come first in the table, so a class's index is its row's.
+function(write_class_list path)
+  set(text "// ${GENERATED_NOTE}\n")
+  foreach(i IN LISTS CATALOGUE_ROWS)
+    if(NOT CATALOGUE_${i}_PUBLICATION STREQUAL "typelib")
+      string(APPEND text "PVT_CORRELATION_CLASS(${CATALOGUE_${i}_NAME}, ${i})\n")
     endif()
   endforeach()
   file(WRITE "${path}" "${text}")
@@ -209,7 +232,9 @@ endfunction()
 
 pvt_read_catalogue("${TABLE}")
 file(MAKE_DIRECTORY "${OUTPUT_DIR}/scripts")
+write_catalogue_size("${OUTPUT_DIR}/CatalogueSize.inc")
 write_catalogue_rows("${OUTPUT_DIR}/CatalogueRows.inc")
+write_class_list("${OUTPUT_DIR}/CatalogueClasses.inc")
 write_idl("${OUTPUT_DIR}/PvtCorrelator.idl")
 write_scripts("${OUTPUT_DIR}/scripts")
 write_resource_lines("${OUTPUT_DIR}/CatalogueResources.rc" "${OUTPUT_DIR}/scripts"

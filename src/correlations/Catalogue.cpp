@@ -3,9 +3,10 @@
 namespace pvt {
 
 // The rows are generated at build time from Catalogue.table, the single list
-// of the module's classes. More class rows than kCatalogueSize fail to
-// compile as excess initializers; fewer would leave empty rows at the end,
-// which the assertion below rejects.
+// of the module's classes, by the generator that counts them into
+// kCatalogueSize. Should the two ever disagree, more rows fail to compile as
+// excess initializers and fewer leave empty rows at the end, which the
+// assertion below rejects.
 constexpr CorrelationRow kCatalogue[kCatalogueSize] = {
 #include "CatalogueRows.inc"
 };

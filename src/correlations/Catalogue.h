@@ -18,9 +18,10 @@ struct CorrelationRow {
     int slot;                  // the property slot of a common publication
 };
 
-// The module's classes in class-table order, generated from Catalogue.table.
-// A derived publication reads several slots; its row's slot is -1.
-inline constexpr int kCatalogueSize = 26;
+// The module's classes in class-table order, generated from Catalogue.table
+// (kCatalogueSize too: the number of its class rows). A derived publication
+// reads several slots; its row's slot is -1.
+#include "CatalogueSize.inc"
 extern const CorrelationRow kCatalogue[kCatalogueSize];
 
 }  // namespace pvt

@@ -1,12 +1,15 @@
 // The registry scripts as the build embeds them: read back from this
 // executable's own "REGISTRY" resources (it links the module's resources).
-#include "correlations/Catalogue.h"
 #include "catalogue/CatalogueTestSupport.h"
+#include "correlations/Catalogue.h"
+#include "support/ExpectedCatalogue.h"
 #include "support/ExpectedScripts.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace pvt::test {
 namespace {
@@ -35,25 +38,15 @@ TEST(RegistryScriptsTest, BubblePtPressureScriptIsExact) {
     EXPECT_EQ(kBubblePtPressureScript, Script(111));
 }
 
+// Every expected name, the type-library-only ones included (present, never
+// run), has its script under its resource id with its identifier as written.
 TEST(RegistryScriptsTest, OtherScriptsCarryTheirNameAndIdentifierAsWritten) {
-    struct Case {
-        int id;
-        const char* name;
-        const char* classIdAsWritten;
-    };
-    const Case cases[] = {
-        {117, "MassDensity", "{35C881E9-482E-4f5a-AEBA-95C014E71C7E}"},
-        {114, "GOR", "{5C60E2BB-B37E-4B51-B03D-46B1E6195AAB}"},
-        {134, "Coefficient_a", "{45A8F93E-735D-452c-81E6-38A029DCAED7}"},
-        {139, "VolFlowRate", "{4ED8B9D4-7059-4367-BF26-DB7CBFD88567}"},
-        // Scripts for the type-library-only names: present, never run.
-        {113, "OilGravity", "{F0EAA17C-5047-4024-9A93-FE72BF66D8AB}"},
-        {124, "GasGravity", "{24E8FEBE-072A-4653-A7E6-03B70A4D2896}"},
-        {131, "WaterGravity", "{97CC4403-C92E-4E04-8205-52D6633F7A7A}"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(ExpectedScript(c.name, c.classIdAsWritten), Script(c.id));
+    std::vector<const ExpectedName*> names;
+    for (const ExpectedClass& expected : kExpectedClasses) names.push_back(&expected);
+    for (const ExpectedName& only : kExpectedTypeLibraryOnlyNames) names.push_back(&only);
+    for (const ExpectedName* expected : names) {
+        SCOPED_TRACE(expected->name);
+        EXPECT_EQ(ExpectedScript(expected->name, expected->classId), Script(expected->scriptId));
     }
 }
 
@@ -72,12 +65,23 @@ TEST(RegistryScriptsTest, EveryClassHasItsScript) {
     }
 }
 
-TEST(RegistryScriptsTest, ScriptsOccupyExactly111To139) {
-    for (int id = 111; id <= 139; ++id) {
+// From the first class's script (111) to the last name's, nothing missing
+// and nothing beyond.
+TEST(RegistryScriptsTest, ScriptsOccupyExactlyTheirRange) {
+    int first = kExpectedClasses[0].scriptId;
+    int last = first;
+    for (const ExpectedClass& expected : kExpectedClasses) last = std::max(last, expected.scriptId);
+    for (const ExpectedName& only : kExpectedTypeLibraryOnlyNames) {
+        last = std::max(last, only.scriptId);
+    }
+    EXPECT_EQ(111, first);
+    EXPECT_EQ(kExpectedClassCount + kExpectedTypeLibraryOnlyCount,
+              static_cast<std::size_t>(last - first + 1));
+    for (int id = first; id <= last; ++id) {
         EXPECT_FALSE(Script(id).empty()) << id;
     }
-    EXPECT_TRUE(Script(110).empty());
-    EXPECT_TRUE(Script(140).empty());
+    EXPECT_TRUE(Script(first - 1).empty());
+    EXPECT_TRUE(Script(last + 1).empty());
 }
 
 }  // namespace

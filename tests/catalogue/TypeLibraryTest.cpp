@@ -1,7 +1,8 @@
 // The compiled type library PVTCORRELATORLib, loaded from the .tlb that the
 // build puts beside the executables, and the copy embedded as "TYPELIB" 1.
-#include "correlations/Catalogue.h"
 #include "catalogue/CatalogueTestSupport.h"
+#include "correlations/Catalogue.h"
+#include "support/ExpectedCatalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -107,21 +108,23 @@ struct Entry {
     GUID interfaceId;
 };
 
-// The 26 classes in catalogue order, then the three names without a class.
+GUID GuidFromText(const char* text) {
+    GUID guid = GUID_NULL;
+    const std::wstring wide(text, text + std::char_traits<char>::length(text));
+    CLSIDFromString(wide.c_str(), &guid);
+    return guid;
+}
+
+// The expected classes in catalogue order, then the names without a class.
 std::vector<Entry> ExpectedEntries() {
     std::vector<Entry> entries;
-    for (const CorrelationRow& row : kCatalogue) {
-        entries.push_back({row.name, row.classId, row.interfaceId});
+    for (const ExpectedClass& expected : kExpectedClasses) {
+        entries.push_back(
+            {expected.name, GuidFromText(expected.classId), GuidFromText(expected.interfaceId)});
     }
-    entries.push_back({"OilGravity",
-                       {0xF0EAA17C, 0x5047, 0x4024, {0x9A, 0x93, 0xFE, 0x72, 0xBF, 0x66, 0xD8, 0xAB}},
-                       {0xCAA34787, 0x7E6E, 0x4A4F, {0xA1, 0x5A, 0x0E, 0x76, 0x84, 0xE5, 0xF7, 0xF7}}});
-    entries.push_back({"GasGravity",
-                       {0x24E8FEBE, 0x072A, 0x4653, {0xA7, 0xE6, 0x03, 0xB7, 0x0A, 0x4D, 0x28, 0x96}},
-                       {0x32C5D59E, 0xD4B8, 0x48B1, {0xB3, 0x33, 0xF9, 0xF3, 0x1E, 0xA2, 0x7B, 0x65}}});
-    entries.push_back({"WaterGravity",
-                       {0x97CC4403, 0xC92E, 0x4E04, {0x82, 0x05, 0x52, 0xD6, 0x63, 0x3F, 0x7A, 0x7A}},
-                       {0xDDA92E00, 0x4036, 0x4935, {0x95, 0x23, 0x9C, 0xC0, 0xE4, 0xDB, 0x70, 0x54}}});
+    for (const ExpectedName& only : kExpectedTypeLibraryOnlyNames) {
+        entries.push_back({only.name, GuidFromText(only.classId), GuidFromText(only.interfaceId)});
+    }
     return entries;
 }
 
@@ -226,7 +229,7 @@ void TypeLibraryTest::ExpectDualInterface(UINT index, const Entry& entry) {
 
 TEST_F(TypeLibraryTest, CoclassAndDualInterfacePairsInCatalogueOrder) {
     const std::vector<Entry> entries = ExpectedEntries();
-    ASSERT_EQ(58u, library_->GetTypeInfoCount());
+    ASSERT_EQ(2 * kExpectedTypeLibraryNameCount, library_->GetTypeInfoCount());
     for (UINT i = 0; i < entries.size(); ++i) {
         SCOPED_TRACE(entries[i].name);
         ExpectCoclass(2 * i, entries[i]);

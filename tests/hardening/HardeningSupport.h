@@ -248,7 +248,7 @@ inline std::string DumpAfter(const std::vector<ScriptStep>& steps) {
 }
 
 // The registry's dump after registering the first k classes into a
-// machine's registry, for every k from 0 to 26.
+// machine's registry, for every k from 0 to kCatalogueSize.
 inline std::vector<std::string> RegisteredPrefixDumps() {
     std::vector<std::string> dumps;
     const std::unique_ptr<RegistryDouble> owned = MachineRegistry();

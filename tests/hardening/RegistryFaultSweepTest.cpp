@@ -90,7 +90,7 @@ protected:
 
 // Each class's script is swept beside a neighbour class, which shares the
 // CLSID key with it and must come through untouched; the whole runs below
-// check the class boundaries over all 26.
+// check the class boundaries over all of them.
 int Neighbour(int k) { return k == 0 ? 1 : k - 1; }
 
 TEST_F(RegistryFaultSweepTest, EachClassRegistering) {

@@ -262,7 +262,7 @@ TEST_F(ServerRegistrationTest, UnderAClassesRootOfItsOwnEverythingOrNothingIsReg
               registered.find("HKCR\\" + Utf8(version) + "\\0\\win64\n  @ = \"" +
                               Utf8(ExecutablePath()) + "\"\n"))
         << registered.substr(0, 2000);
-    EXPECT_EQ(29u, user.Subkeys(HKEY_CLASSES_ROOT, L"Interface").size());
+    EXPECT_EQ(kExpectedTypeLibraryNameCount, user.Subkeys(HKEY_CLASSES_ROOT, L"Interface").size());
     EXPECT_EQ("", scratch.Subkeys());
     EXPECT_TRUE(FAILED(RegisteredTypeLibrary())) << "registered for the machine";
     // The writes of the registration, by operation number.
