@@ -14,8 +14,8 @@
 
 #include "PvtCorrelator.h"
 #include "VarHubControl.h"
-#include "module/ClassTable.h"
 #include "com/ComModule.h"
+#include "module/ClassTable.h"
 
 #include <objbase.h>
 
@@ -72,19 +72,19 @@ std::string Time(double ns) {
 }
 
 void PrintTable(const Report& report) {
-    std::printf("%-44s %11s %22s %11s %22s %6s %6s %6s\n", "operation", "module",
-                "(min..max)", "floor", "(min..max)", "ratio", "(med)", "target");
+    std::printf("%-44s %11s %22s %11s %22s %6s %6s %6s\n", "operation", "module", "(min..max)",
+                "floor", "(min..max)", "ratio", "(med)", "target");
     for (const Comparison& c : report.comparisons) {
         const std::string moduleSpread = Time(c.module.min) + ".." + Time(c.module.max);
         const std::string floorSpread = Time(c.floor.min) + ".." + Time(c.floor.max);
         std::printf("%-44s %11s %22s %11s %22s %6.3f %6.3f %6.2f%s\n", c.operation.c_str(),
                     Time(c.module.median).c_str(), moduleSpread.c_str(),
                     Time(c.floor.median).c_str(), floorSpread.c_str(), c.ratio, c.medianRatio,
-                    c.target,
-                    c.ratio <= c.target ? "" : "  MISSED");
+                    c.target, c.ratio <= c.target ? "" : "  MISSED");
     }
-    std::printf("\ntimes: median (min..max) per operation over the batches; ratio: fastest\n"
-                "batch over fastest batch, held against the target; (med): medians\n");
+    std::printf(
+        "\ntimes: median (min..max) per operation over the batches; ratio: fastest\n"
+        "batch over fastest batch, held against the target; (med): medians\n");
     std::printf("\nfloors:\n");
     for (const Comparison& c : report.comparisons) {
         std::printf("  %-46s %s\n", c.operation.c_str(), c.floorDescription.c_str());
@@ -105,9 +105,10 @@ std::string JsonText(const std::string& text) {
 }
 
 void PrintSpread(const char* name, const Spread& s) {
-    std::printf("\"%s\": {\"median_ns\": %.3f, \"min_ns\": %.3f, \"max_ns\": %.3f, "
-                "\"q1_ns\": %.3f, \"q3_ns\": %.3f}",
-                name, s.median, s.min, s.max, s.q1, s.q3);
+    std::printf(
+        "\"%s\": {\"median_ns\": %.3f, \"min_ns\": %.3f, \"max_ns\": %.3f, "
+        "\"q1_ns\": %.3f, \"q3_ns\": %.3f}",
+        name, s.median, s.min, s.max, s.q1, s.q3);
 }
 
 void PrintJson(const Report& report) {
@@ -121,8 +122,7 @@ void PrintJson(const Report& report) {
         std::printf(", ");
         PrintSpread("floor_time", c.floor);
         std::printf(", \"ratio\": %.4f, \"median_ratio\": %.4f, \"target\": %.2f, \"met\": %s}%s\n",
-                    c.ratio, c.medianRatio, c.target,
-                    c.ratio <= c.target ? "true" : "false",
+                    c.ratio, c.medianRatio, c.target, c.ratio <= c.target ? "true" : "false",
                     i + 1 < report.comparisons.size() ? "," : "");
     }
     std::printf("  ],\n  \"allocations_per_operation\": [\n");

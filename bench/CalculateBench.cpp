@@ -163,10 +163,9 @@ void BenchOne(const char* className, bool unchanged, const RunPlan& plan, Report
     const long allocations = AllocationCount() - before;
     report.allocations.push_back({label, static_cast<double>(allocations) / kCounted});
 
-    const std::string floorText = "host calls only: " + std::to_string(floorCalls.fetches / 10) +
-                                  " fetch(es), " +
-                                  std::to_string(floorCalls.unchangedQueries / 10) +
-                                  " IsUnchanged, 4 SetValue";
+    const std::string floorText =
+        "host calls only: " + std::to_string(floorCalls.fetches / 10) + " fetch(es), " +
+        std::to_string(floorCalls.unchangedQueries / 10) + " IsUnchanged, 4 SetValue";
     report.comparisons.push_back(Compare(
         label, floorText, 1.10,
         [&](long n) {
@@ -192,8 +191,8 @@ void BenchHarness(const RunPlan& plan, Report& report) {
         for (long i = 0; i < n; ++i) connected.Floor(row);
     };
     report.comparisons.push_back(Compare("Harness: floor against itself",
-                                         "the Calculate floor, block unchanged", 1.10, floor,
-                                         floor, plan));
+                                         "the Calculate floor, block unchanged", 1.10, floor, floor,
+                                         plan));
 }
 
 }  // namespace

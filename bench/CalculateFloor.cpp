@@ -131,10 +131,18 @@ HRESULT FloorPublish(IConnectionSource* source, LONG itemKey, IHostVariableSet* 
     if (variable != nullptr) {
         Reader reader{fluid};
         switch (row.publication) {
-            case Publication::Common: WriteCommon(variable, reader, row.slot); break;
-            case Publication::MassFlowRate: WriteMassFlowRate(variable, reader); break;
-            case Publication::VolFlowRate: WriteVolFlowRate(variable, reader); break;
-            case Publication::Viscosity: WriteViscosity(variable, reader); break;
+            case Publication::Common:
+                WriteCommon(variable, reader, row.slot);
+                break;
+            case Publication::MassFlowRate:
+                WriteMassFlowRate(variable, reader);
+                break;
+            case Publication::VolFlowRate:
+                WriteVolFlowRate(variable, reader);
+                break;
+            case Publication::Viscosity:
+                WriteViscosity(variable, reader);
+                break;
         }
         variable->Release();
     }

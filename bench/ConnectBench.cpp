@@ -17,14 +17,15 @@ using Microsoft::WRL::ComPtr;
 
 void BenchConnect(const RunPlan& plan, Report& report) {
     ComPtr<ICorrelation> correlation;
-    HRESULT hr = kClassTable[0].makeInstance(
-        nullptr, IID_ICorrelation, reinterpret_cast<void**>(correlation.GetAddressOf()));
+    HRESULT hr = kClassTable[0].makeInstance(nullptr, IID_ICorrelation,
+                                             reinterpret_cast<void**>(correlation.GetAddressOf()));
     if (FAILED(hr)) {
         report.Fail("connect: create: " + HrText(hr));
         return;
     }
     // The template set is the data server's, as creation made it.
-    IHostVariableSet* templateSet = CorrelationTestAccess::templateSet(*static_cast<CCorrelation*>(correlation.Get())).Get();
+    IHostVariableSet* templateSet =
+        CorrelationTestAccess::templateSet(*static_cast<CCorrelation*>(correlation.Get())).Get();
 
     LeanFluidControl fluidControl;
     IFluidPropertySource* fluid = NewLeanFluid(fluidControl);
@@ -62,8 +63,7 @@ void BenchConnect(const RunPlan& plan, Report& report) {
     };
     report.comparisons.push_back(Compare("Connect + Disconnect",
                                          "QueryInterface, data-server Clone, releases", 1.5,
-                                         connectDisconnect, floor, plan,
-                                         [] { VarHub_Reset(); }));
+                                         connectDisconnect, floor, plan, [] { VarHub_Reset(); }));
     correlation.Reset();
     sourceObject->Release();
 }

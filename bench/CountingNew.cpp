@@ -30,7 +30,9 @@ long AllocationCount() { return allocations.load(std::memory_order_relaxed); }
 
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return AllocateOrNull(size);
+}
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return AllocateOrNull(size);
 }

@@ -25,8 +25,8 @@ constexpr IID IID_DomDocument = {
     0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 BSTR WideBstr(std::string_view text) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(),
-                                           static_cast<int>(text.size()), nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(length));
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result, length);
     return result;
@@ -130,8 +130,8 @@ void BenchCreation(const RunPlan& plan, Report& report) {
     const auto createRelease = [&](long n) {
         for (long i = 0; i < n; ++i) {
             ICorrelation* correlation = nullptr;
-            const HRESULT created = factory->CreateInstance(
-                nullptr, IID_ICorrelation, reinterpret_cast<void**>(&correlation));
+            const HRESULT created = factory->CreateInstance(nullptr, IID_ICorrelation,
+                                                            reinterpret_cast<void**>(&correlation));
             if (FAILED(created)) {
                 report.Fail("creation: " + HrText(created));
                 return;
@@ -148,19 +148,19 @@ void BenchCreation(const RunPlan& plan, Report& report) {
             }
         }
     };
-    report.comparisons.push_back(Compare(
-        "Create + release " + std::string(kCatalogue[0].name),
-        "3 data-server objects, XML document, load " + std::to_string(documentText.size()) +
-            " bytes, select definition",
-        1.25, createRelease, floorRun, plan, [] { VarHub_Reset(); }));
+    report.comparisons.push_back(
+        Compare("Create + release " + std::string(kCatalogue[0].name),
+                "3 data-server objects, XML document, load " + std::to_string(documentText.size()) +
+                    " bytes, select definition",
+                1.25, createRelease, floorRun, plan, [] { VarHub_Reset(); }));
     floor.readAttributes = true;
     floor.attributePaths[0] = WideBstr("@DisplayName");
     floor.attributePaths[1] = WideBstr("@TaggedName");
     floor.attributePaths[2] = WideBstr("@Type");
-    report.comparisons.push_back(Compare(
-        "Create + release (floor reads attributes)",
-        "as above, plus the definition's three attributes read by attribute step", 1.25,
-        createRelease, floorRun, plan, [] { VarHub_Reset(); }));
+    report.comparisons.push_back(
+        Compare("Create + release (floor reads attributes)",
+                "as above, plus the definition's three attributes read by attribute step", 1.25,
+                createRelease, floorRun, plan, [] { VarHub_Reset(); }));
     factory->Release();
 }
 

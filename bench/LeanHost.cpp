@@ -42,11 +42,11 @@ HRESULT Answer(Interface* self, REFIID own, REFIID iid, void** object) {
     return E_NOINTERFACE;
 }
 
-#define PVT_LEAN_UNKNOWN(Interface, iid)                                               \
-    STDMETHOD(QueryInterface)(REFIID wanted, void** object) override {                \
-        return Answer<Interface>(this, iid, wanted, object);                          \
-    }                                                                                 \
-    STDMETHOD_(ULONG, AddRef)() override { return CountUp(); }                         \
+#define PVT_LEAN_UNKNOWN(Interface, iid)                               \
+    STDMETHOD(QueryInterface)(REFIID wanted, void** object) override { \
+        return Answer<Interface>(this, iid, wanted, object);           \
+    }                                                                  \
+    STDMETHOD_(ULONG, AddRef)() override { return CountUp(); }         \
     STDMETHOD_(ULONG, Release)() override { return CountDown(); }
 
 class LeanFluid final : public LeanCounted, public IFluidPropertySource {

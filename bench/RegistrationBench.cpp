@@ -10,8 +10,8 @@
 
 #include "PvtCorrelator.h"
 #include "correlations/Catalogue.h"
-#include "registration/ServerRegistration.h"
 #include "module/ClassTable.h"
+#include "registration/ServerRegistration.h"
 
 #include <oleauto.h>
 
@@ -188,10 +188,10 @@ void BenchRegistration(const RunPlan& plan, Report& report) {
             }
         }
     };
-    report.comparisons.push_back(Compare(
-        "DllRegisterServer + DllUnregisterServer",
-        std::to_string(floor.entries.size()) + " registry writes, deletes, type library", 2.0,
-        module, direct, plan));
+    report.comparisons.push_back(
+        Compare("DllRegisterServer + DllUnregisterServer",
+                std::to_string(floor.entries.size()) + " registry writes, deletes, type library",
+                2.0, module, direct, plan));
 }
 
 }  // namespace pvt::bench

@@ -63,9 +63,9 @@ double Seconds() {
     return static_cast<double>(now.QuadPart) / ticksPerSecond;
 }
 
-Comparison Compare(const std::string& operation, const std::string& floorDescription,
-                   double target, const Operation& module, const Operation& floor,
-                   const RunPlan& plan, const Hook& betweenBatches) {
+Comparison Compare(const std::string& operation, const std::string& floorDescription, double target,
+                   const Operation& module, const Operation& floor, const RunPlan& plan,
+                   const Hook& betweenBatches) {
     const double moduleGuess = WarmUp(module, plan.warmupSeconds);
     const double floorGuess = WarmUp(floor, plan.warmupSeconds);
     if (betweenBatches) betweenBatches();

@@ -14,11 +14,11 @@ struct Spread {
 };
 
 struct RunPlan {
-    int batches = 201;            // measured batches of each side
-    double batchSeconds = 0.0005; // wanted length of one batch: short, so
-                                  // that many run without preemption
-    double warmupSeconds = 0.05;  // per side, before calibration
-    long minIterations = 1;       // per batch
+    int batches = 201;             // measured batches of each side
+    double batchSeconds = 0.0005;  // wanted length of one batch: short, so
+                                   // that many run without preemption
+    double warmupSeconds = 0.05;   // per side, before calibration
+    long minIterations = 1;        // per batch
 };
 
 struct Comparison {
@@ -42,9 +42,9 @@ using Hook = std::function<void()>;
 
 // Times module and floor; betweenBatches (may be empty) runs outside the
 // timed regions after every batch.
-Comparison Compare(const std::string& operation, const std::string& floorDescription,
-                   double target, const Operation& module, const Operation& floor,
-                   const RunPlan& plan, const Hook& betweenBatches = {});
+Comparison Compare(const std::string& operation, const std::string& floorDescription, double target,
+                   const Operation& module, const Operation& floor, const RunPlan& plan,
+                   const Hook& betweenBatches = {});
 
 double Seconds();  // a monotonic clock (QueryPerformanceCounter)
 

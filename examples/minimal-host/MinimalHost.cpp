@@ -87,11 +87,14 @@ int RunHost(HMODULE server, CStream& stream) {
     ComPtr<ICorrelation> correlation;  // @create by class identifier, in-process
     if (Failed(CoCreateInstance(kClsidMassDensity, nullptr, CLSCTX_INPROC_SERVER, IID_ICorrelation,
                                 reinterpret_cast<void**>(correlation.GetAddressOf())),
-               "CoCreateInstance")) return 1;
+               "CoCreateInstance"))
+        return 1;
     LONG id = 0;
     IUnknown* connectionSet = nullptr;  // @connect borrowed: never Release it
     if (Failed(correlation->Connect(static_cast<IConnectionSource*>(&stream), kItemKey, &id,
-                                    &connectionSet), "Connect")) return 1;
+                                    &connectionSet),
+               "Connect"))
+        return 1;
     // @calculate E_FAIL also answers a Calculate made while another one runs
     // (never overlap them); then nothing was written.
     HRESULT hr = correlation->Calculate(id);
@@ -128,9 +131,10 @@ int main() {
     }
     CStream stream;
     stream.block.phasePresent[0] = stream.block.phasePresent[1] = 1;  // gas, oil; no water
-    for (auto& slot : stream.block.slots) for (double& value : slot) value = kEmptyValue;
+    for (auto& slot : stream.block.slots)
+        for (double& value : slot) value = kEmptyValue;
     const double density[5] = {125.0, 742.0, 1012.0, kEmptyValue, 553.1};  // phases 0-3, all
-    for (int i = 0; i < 5; ++i) stream.block.slots[10][i] = density[i];  // slot 10: density
+    for (int i = 0; i < 5; ++i) stream.block.slots[10][i] = density[i];    // slot 10: density
     int exitCode = RunHost(server, stream);
     // @cleanup everything released: the source holds only its own reference
     // and the data server has no objects left.

@@ -13,10 +13,10 @@
 namespace pvthost {
 
 struct BlendPoint {
-    double f = 0.0;      // volume fraction of phase 1 in phases 1 and 2
-    double x1 = 0.0;     // mass fractions given to the fluid
+    double f = 0.0;   // volume fraction of phase 1 in phases 1 and 2
+    double x1 = 0.0;  // mass fractions given to the fluid
     double x2 = 0.0;
-    double mu1 = 0.0;    // "Phase_Values" elements 2, 3 and 0 as published
+    double mu1 = 0.0;  // "Phase_Values" elements 2, 3 and 0 as published
     double mu2 = 0.0;
     double blend = 0.0;
 };
@@ -45,7 +45,6 @@ std::vector<BlendPoint> CalculateBlend(const ModuleClass& viscosity,
 
 void WriteBlendCsv(std::FILE* out, const std::vector<BlendPoint>& points);
 // Also gives the viscosity's unit from the fluid file (null when none).
-void WriteBlendJson(std::FILE* out, const std::vector<BlendPoint>& points,
-                    const FluidUnits& units);
+void WriteBlendJson(std::FILE* out, const std::vector<BlendPoint>& points, const FluidUnits& units);
 
 }  // namespace pvthost

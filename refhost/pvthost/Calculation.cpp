@@ -1,9 +1,9 @@
 #include "Calculation.h"
 
+#include "DataServer.h"
 #include "Diagnostics.h"
 #include "FluidSource.h"
 #include "HostCorrelation.h"
-#include "DataServer.h"
 
 #include <wrl/client.h>
 
@@ -64,8 +64,9 @@ void ReadPhaseValues(IUnknown* connectionSet, const ModuleClass& moduleClass, do
           "finding \"Phase_Values\"");
     DataServer server;
     if (!FindDataServer(server)) {
-        Fail(moduleClass, "the data server varhub2.dll that the module loaded offers no "
-                          "read-back functions (is it the reference data server?)");
+        Fail(moduleClass,
+             "the data server varhub2.dll that the module loaded offers no "
+             "read-back functions (is it the reference data server?)");
     }
     LONG count = 0;
     Check(server.getValueCount(variable.Get(), &count), moduleClass,
@@ -88,8 +89,8 @@ void RunConnection(ICorrelation* correlation, pvt::IConnectionSource* source,
     // Borrowed: the reference behind the set belongs to the connection and
     // goes with Disconnect, so the set is used only until then.
     IUnknown* connectionSet = nullptr;
-    Check(correlation->Connect(source, kFluidItemKey, &connectionId, &connectionSet),
-          moduleClass, "Connect");
+    Check(correlation->Connect(source, kFluidItemKey, &connectionId, &connectionSet), moduleClass,
+          "Connect");
     try {
         Check(correlation->Calculate(connectionId), moduleClass, "Calculate");
         ReadPhaseValues(connectionSet, moduleClass, values);

@@ -7,11 +7,12 @@ namespace pvthost {
 namespace {
 
 [[noreturn]] void Usage(const std::string& command, const std::string& message) {
-    throw CommandError(kExitUsage, command + ": " + message + " (see \"pvthost " + command +
-                                       " --help\")");
+    throw CommandError(kExitUsage,
+                       command + ": " + message + " (see \"pvthost " + command + " --help\")");
 }
 
-const OptionDefinition* FindDefinition(const std::vector<OptionDefinition>& definitions, const std::string& name) {
+const OptionDefinition* FindDefinition(const std::vector<OptionDefinition>& definitions,
+                                       const std::string& name) {
     for (const OptionDefinition& definition : definitions) {
         if (definition.name == name) return &definition;
     }
@@ -34,7 +35,8 @@ Options ParseOptions(const std::string& command, const std::vector<std::wstring>
             options.help = true;
             continue;
         }
-        if (argument.rfind("--", 0) != 0) Usage(command, "unexpected argument \"" + argument + "\"");
+        if (argument.rfind("--", 0) != 0)
+            Usage(command, "unexpected argument \"" + argument + "\"");
         std::string name = argument.substr(2);
         std::wstring value;
         bool hasInlineValue = false;
@@ -50,7 +52,8 @@ Options ParseOptions(const std::string& command, const std::vector<std::wstring>
             Usage(command, "option \"--" + name + "\" takes no value");
         }
         if (definition->takesValue && !hasInlineValue) {
-            if (i + 1 >= arguments.size()) Usage(command, "option \"--" + name + "\" needs a value");
+            if (i + 1 >= arguments.size())
+                Usage(command, "option \"--" + name + "\" needs a value");
             value = arguments[++i];
         }
         if (!definition->repeatable && options.Has(name)) {

@@ -31,8 +31,7 @@ std::string DescribeHresult(HRESULT hr) {
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-            FORMAT_MESSAGE_IGNORE_INSERTS,
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring message = (length && buffer) ? std::wstring(buffer, length) : std::wstring();
     if (buffer) LocalFree(buffer);

@@ -11,12 +11,12 @@ namespace pvthost {
 // Exit codes; README.md lists them for users.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitUsage = 1,           // bad command line, unknown class or format
-    kExitFluid = 2,           // fluid file unreadable or invalid
-    kExitNotRegistered = 3,   // the module is not registered
-    kExitRegistration = 4,    // register or unregister failed
-    kExitCorrelation = 5,     // a correlation failed to create, connect or calculate
-    kExitUnbalanced = 6,      // objects still alive after everything was released
+    kExitUsage = 1,          // bad command line, unknown class or format
+    kExitFluid = 2,          // fluid file unreadable or invalid
+    kExitNotRegistered = 3,  // the module is not registered
+    kExitRegistration = 4,   // register or unregister failed
+    kExitCorrelation = 5,    // a correlation failed to create, connect or calculate
+    kExitUnbalanced = 6,     // objects still alive after everything was released
 };
 
 // A failure that ends the command with a message and an exit code.

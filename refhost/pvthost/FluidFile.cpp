@@ -77,12 +77,13 @@ struct Parser {
 
     void Presence(const std::vector<std::string>& words, int line) {
         if (presenceLine) {
-            Fail(source, line, "presence flags already given on line " +
-                                   std::to_string(presenceLine));
+            Fail(source, line,
+                 "presence flags already given on line " + std::to_string(presenceLine));
         }
         if (words.size() != 1 + pvt::kPhaseCount) {
-            Fail(source, line, "\"present\" needs 4 flags (0 or 1, phases 0 to 3), found " +
-                                   std::to_string(words.size() - 1));
+            Fail(source, line,
+                 "\"present\" needs 4 flags (0 or 1, phases 0 to 3), found " +
+                     std::to_string(words.size() - 1));
         }
         for (int phase = 0; phase < pvt::kPhaseCount; ++phase) {
             const std::string& flag = words[static_cast<std::size_t>(phase) + 1];
@@ -100,19 +101,21 @@ struct Parser {
         if (slot < 0) Fail(source, line, "unknown property " + Quote(name));
         int& firstLine = slotLine[static_cast<std::size_t>(slot)];
         if (firstLine) {
-            Fail(source, line, "property " + Quote(name) + " already given on line " +
-                                   std::to_string(firstLine));
+            Fail(source, line,
+                 "property " + Quote(name) + " already given on line " + std::to_string(firstLine));
         }
         if (words.size() != 1 + kValuesPerProperty) {
-            Fail(source, line, "property " + Quote(name) +
-                                   " needs 5 values (phases 0 to 3, then overall), found " +
-                                   std::to_string(words.size() - 1));
+            Fail(source, line,
+                 "property " + Quote(name) +
+                     " needs 5 values (phases 0 to 3, then overall), found " +
+                     std::to_string(words.size() - 1));
         }
         for (int i = 0; i < kValuesPerProperty; ++i) {
             const std::string& word = words[static_cast<std::size_t>(i) + 1];
             if (!ParseNumber(word, block.slots[slot][i])) {
-                Fail(source, line, "value " + std::to_string(i + 1) + " of " + Quote(name) +
-                                       ", " + Quote(word) + ", is not a number or n/a");
+                Fail(source, line,
+                     "value " + std::to_string(i + 1) + " of " + Quote(name) + ", " + Quote(word) +
+                         ", is not a number or n/a");
             }
         }
         firstLine = line;
@@ -122,16 +125,17 @@ struct Parser {
     // single spaces.
     void Unit(const std::vector<std::string>& words, int line) {
         if (words.size() < 3) {
-            Fail(source, line, "\"unit\" needs a property name and a unit, e.g. "
-                               "\"unit viscosity mPa s\"");
+            Fail(source, line,
+                 "\"unit\" needs a property name and a unit, e.g. "
+                 "\"unit viscosity mPa s\"");
         }
         const std::string& name = words[1];
         const int slot = SlotOf(name);
         if (slot < 0) Fail(source, line, "unknown property " + Quote(name));
         int& firstLine = unitLine[static_cast<std::size_t>(slot)];
         if (firstLine) {
-            Fail(source, line, "unit of " + Quote(name) + " already given on line " +
-                                   std::to_string(firstLine));
+            Fail(source, line,
+                 "unit of " + Quote(name) + " already given on line " + std::to_string(firstLine));
         }
         std::string unit = words[2];
         for (std::size_t i = 3; i < words.size(); ++i) unit += " " + words[i];
@@ -211,8 +215,8 @@ pvt::PropertyBlock ReadFluidFile(const std::wstring& path, FluidUnits* units) {
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
-        throw CommandError(kExitFluid, "cannot read fluid file \"" + Utf8(path) + "\": " +
-                                           DescribeHresult(hr));
+        throw CommandError(kExitFluid,
+                           "cannot read fluid file \"" + Utf8(path) + "\": " + DescribeHresult(hr));
     }
     std::string text;
     char buffer[4096];
@@ -224,8 +228,8 @@ pvt::PropertyBlock ReadFluidFile(const std::wstring& path, FluidUnits* units) {
     const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     CloseHandle(file);
     if (error != ERROR_SUCCESS) {
-        throw CommandError(kExitFluid, "cannot read fluid file \"" + Utf8(path) + "\": " +
-                                           DescribeHresult(HRESULT_FROM_WIN32(error)));
+        throw CommandError(kExitFluid, "cannot read fluid file \"" + Utf8(path) +
+                                           "\": " + DescribeHresult(HRESULT_FROM_WIN32(error)));
     }
     return ParseFluidText(text, Utf8(path), units);
 }

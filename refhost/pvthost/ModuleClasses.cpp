@@ -23,8 +23,8 @@ bool ReadCoclass(ITypeLib* library, UINT index, ModuleClass& entry) {
     TYPEKIND kind;
     if (FAILED(library->GetTypeInfoType(index, &kind)) || kind != TKIND_COCLASS) return false;
     BSTR name = nullptr;
-    if (FAILED(library->GetDocumentation(static_cast<INT>(index), &name, nullptr, nullptr,
-                                         nullptr)) ||
+    if (FAILED(
+            library->GetDocumentation(static_cast<INT>(index), &name, nullptr, nullptr, nullptr)) ||
         name == nullptr) {
         return false;
     }

@@ -48,8 +48,8 @@ void CallModuleEntry(const std::wstring& modulePath, Scope scope, bool registeri
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) {
         throw CommandError(kExitRegistration,
-                           "cannot load module \"" + shown + "\": " +
-                               DescribeHresult(HRESULT_FROM_WIN32(GetLastError())));
+                           "cannot load module \"" + shown +
+                               "\": " + DescribeHresult(HRESULT_FROM_WIN32(GetLastError())));
     }
     FARPROC address = GetProcAddress(module, entryName);
     if (address == nullptr) {
@@ -89,9 +89,8 @@ public:
         }
         if (result != ERROR_SUCCESS) {
             userClasses_ = nullptr;
-            throw CommandError(kExitRegistration,
-                               "cannot open the current user's classes key: " +
-                                   DescribeHresult(HRESULT_FROM_WIN32(result)));
+            throw CommandError(kExitRegistration, "cannot open the current user's classes key: " +
+                                                      DescribeHresult(HRESULT_FROM_WIN32(result)));
         }
     }
     ~ClassesRootFor() {
@@ -147,9 +146,9 @@ void SetUserKey(const std::wstring& path, const std::wstring& value,
     LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, (kUserClasses + path).c_str(), 0, nullptr,
                                   REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
     if (result == ERROR_SUCCESS) {
-        result = RegSetValueExW(key, valueName, 0, REG_SZ,
-                                reinterpret_cast<const BYTE*>(value.c_str()),
-                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        result =
+            RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(key);
     }
     if (result != ERROR_SUCCESS) {
@@ -188,8 +187,8 @@ void DeleteUserKeyIfEmpty(const std::wstring& path) {
     }
     DWORD subkeys = 0;
     DWORD values = 0;
-    const LONG result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr,
-                                         nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    const LONG result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                         &values, nullptr, nullptr, nullptr, nullptr);
     RegCloseKey(key);
     if (result == ERROR_SUCCESS && subkeys == 0 && values == 0) {
         RegDeleteKeyW(HKEY_CURRENT_USER, (kUserClasses + path).c_str());
@@ -214,8 +213,8 @@ LibraryIdentity IdentifyLibrary(ITypeLib* library) {
     TLIBATTR* attributes = nullptr;
     HRESULT hr = library->GetLibAttr(&attributes);
     if (FAILED(hr) || attributes == nullptr) {
-        throw CommandError(kExitRegistration, "cannot read the type library: " +
-                                                  DescribeHresult(hr));
+        throw CommandError(kExitRegistration,
+                           "cannot read the type library: " + DescribeHresult(hr));
     }
     identity.attributes = *attributes;
     library->ReleaseTLibAttr(attributes);
@@ -233,8 +232,8 @@ LibraryIdentity IdentifyLibrary(ITypeLib* library) {
                 BSTR name = nullptr;
                 library->GetDocumentation(static_cast<INT>(index), &name, nullptr, nullptr,
                                           nullptr);
-                const bool automation = type->typekind == TKIND_INTERFACE ||
-                                        (type->wTypeFlags & TYPEFLAG_FDUAL) != 0;
+                const bool automation =
+                    type->typekind == TKIND_INTERFACE || (type->wTypeFlags & TYPEFLAG_FDUAL) != 0;
                 identity.interfaces.push_back(
                     {type->guid, name ? std::wstring(name, SysStringLen(name)) : std::wstring(),
                      automation ? L"{00020424-0000-0000-C000-000000000046}"
@@ -256,8 +255,8 @@ void WriteUserTypeLibrary(ITypeLib* library, const std::wstring& path) {
     SysFreeString(text);
     const std::wstring folder = path.substr(0, path.find_last_of(L"\\/"));
     const std::wstring libraryId = GuidText(identity.attributes.guid);
-    const std::wstring version = Hex(identity.attributes.wMajorVerNum) + L"." +
-                                 Hex(identity.attributes.wMinorVerNum);
+    const std::wstring version =
+        Hex(identity.attributes.wMajorVerNum) + L"." + Hex(identity.attributes.wMinorVerNum);
     const wchar_t* platform = identity.attributes.syskind == SYS_WIN64 ? L"\\win64" : L"\\win32";
     SetUserKey(identity.versionKey, libraryText);
     SetUserKey(identity.versionKey + L"\\" + Hex(identity.attributes.lcid) + platform, path);
@@ -306,8 +305,7 @@ std::wstring DefaultHostTypeLibraryPath() {
 
 void RegisterModule(const std::wstring& modulePath, Scope scope) {
     CallModuleEntry(modulePath, scope, true);
-    std::printf("Registered module %s%s\n", Utf8(FullPath(modulePath)).c_str(),
-                ScopeSuffix(scope));
+    std::printf("Registered module %s%s\n", Utf8(FullPath(modulePath)).c_str(), ScopeSuffix(scope));
 }
 
 void UnregisterModule(const std::wstring& modulePath, Scope scope) {
@@ -358,9 +356,9 @@ void UnregisterHostTypeLibrary(const std::wstring& typeLibraryPath, Scope scope)
             throw;
         }
         library->Release();
-        std::printf(removed ? "Unregistered type library %s%s\n"
-                            : "Type library %s was not registered%s\n",
-                    Utf8(path).c_str(), ScopeSuffix(scope));
+        std::printf(
+            removed ? "Unregistered type library %s%s\n" : "Type library %s was not registered%s\n",
+            Utf8(path).c_str(), ScopeSuffix(scope));
         return;
     }
     TLIBATTR* attributes = nullptr;
@@ -376,8 +374,8 @@ void UnregisterHostTypeLibrary(const std::wstring& typeLibraryPath, Scope scope)
 
     // Unregistering what is not registered is not an error: the goal is met.
     BSTR registeredPath = nullptr;
-    if (FAILED(QueryPathOfRegTypeLib(identity.guid, identity.wMajorVerNum,
-                                     identity.wMinorVerNum, identity.lcid, &registeredPath))) {
+    if (FAILED(QueryPathOfRegTypeLib(identity.guid, identity.wMajorVerNum, identity.wMinorVerNum,
+                                     identity.lcid, &registeredPath))) {
         std::printf("Type library %s was not registered\n", Utf8(path).c_str());
         return;
     }

@@ -127,9 +127,15 @@ std::string FormatNumber(double value, int maxDigits) {
 void WriteResults(std::FILE* out, OutputFormat format,
                   const std::vector<CorrelationResult>& results) {
     switch (format) {
-        case OutputFormat::Table: WriteResultTable(out, results); break;
-        case OutputFormat::Json: WriteJson(out, results); break;
-        case OutputFormat::Csv: WriteCsv(out, results); break;
+        case OutputFormat::Table:
+            WriteResultTable(out, results);
+            break;
+        case OutputFormat::Json:
+            WriteJson(out, results);
+            break;
+        case OutputFormat::Csv:
+            WriteCsv(out, results);
+            break;
     }
 }
 

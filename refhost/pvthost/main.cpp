@@ -3,14 +3,14 @@
 #include "Blend.h"
 #include "Calculation.h"
 #include "CommandLine.h"
+#include "DataServer.h"
 #include "Diagnostics.h"
 #include "FluidFile.h"
 #include "FluidSource.h"
 #include "ModuleClasses.h"
+#include "PvtVersion.h"
 #include "Registration.h"
 #include "ResultWriter.h"
-#include "DataServer.h"
-#include "PvtVersion.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -225,8 +225,9 @@ int RunList(const std::vector<std::wstring>& arguments) {
 }
 
 int RunCalc(const std::vector<std::wstring>& arguments) {
-    const Options options = ParseOptions(
-        "calc", arguments, {{"fluid", true, false}, {"class", true, true}, {"format", true, false}});
+    const Options options =
+        ParseOptions("calc", arguments,
+                     {{"fluid", true, false}, {"class", true, true}, {"format", true, false}});
     if (options.help) {
         std::fputs(kCalcHelp, stdout);
         PrintPropertyNames();
@@ -239,8 +240,8 @@ int RunCalc(const std::vector<std::wstring>& arguments) {
     OutputFormat format = OutputFormat::Table;
     const std::string formatName = Utf8(options.Get("format", L"table"));
     if (!ParseOutputFormat(formatName, format)) {
-        throw CommandError(kExitUsage, "calc: unknown format \"" + formatName +
-                                           "\"; use table, json or csv");
+        throw CommandError(kExitUsage,
+                           "calc: unknown format \"" + formatName + "\"; use table, json or csv");
     }
     const pvt::PropertyBlock block = ReadFluidFile(options.Get("fluid", L""));
 
@@ -274,8 +275,10 @@ int ParsePointCount(const std::wstring& text) {
     char* end = nullptr;
     const long value = std::strtol(word.c_str(), &end, 10);
     if (word.empty() || *end != '\0' || value < 2 || value > kMaxBlendPoints) {
-        throw CommandError(kExitUsage, "blend: --points \"" + word + "\" is not a whole number "
-                                       "from 2 to " + std::to_string(kMaxBlendPoints));
+        throw CommandError(kExitUsage, "blend: --points \"" + word +
+                                           "\" is not a whole number "
+                                           "from 2 to " +
+                                           std::to_string(kMaxBlendPoints));
     }
     return static_cast<int>(value);
 }
@@ -289,8 +292,8 @@ int RunBlend(const std::vector<std::wstring>& arguments) {
         throw CommandError(kExitUsage,
                            "blend: --fluid FILE is required (see \"pvthost blend --help\")");
     }
-    const int count = options.Has("points") ? ParsePointCount(options.Get("points", L""))
-                                            : kDefaultBlendPoints;
+    const int count =
+        options.Has("points") ? ParsePointCount(options.Get("points", L"")) : kDefaultBlendPoints;
     const std::string format = Utf8(options.Get("format", L"csv"));
     if (format != "csv" && format != "json") {
         throw CommandError(kExitUsage, "blend: unknown format \"" + format + "\"; use csv or json");
@@ -301,8 +304,7 @@ int RunBlend(const std::vector<std::wstring>& arguments) {
     CheckBlendFluid(block, Utf8(fluidPath));
 
     ComApartment apartment;
-    const std::vector<ModuleClass> viscosity =
-        SelectClasses(RegisteredClasses(), {L"Viscosity"});
+    const std::vector<ModuleClass> viscosity = SelectClasses(RegisteredClasses(), {L"Viscosity"});
     const std::vector<BlendPoint> points = CalculateBlend(viscosity.front(), block, count);
     if (format == "json") {
         WriteBlendJson(stdout, points, units);

@@ -162,7 +162,8 @@ TEST_F(VarHubTest, ClassObjectsCreateBothClassesAndRefuseTheRest) {
 
     ComPtr<IUnknown> object;
     ComPtr<IUnknown> outer = NewSet();  // any object will do as a would-be outer
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer.Get(), IID_IUnknown, Out(object)));
+    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+              factory->CreateInstance(outer.Get(), IID_IUnknown, Out(object)));
     EXPECT_EQ(nullptr, object.Get());
     outer.Reset();
     // An interface the class lacks: no object, and none left alive.
@@ -182,8 +183,8 @@ TEST_F(VarHubTest, ClassObjectsCreateBothClassesAndRefuseTheRest) {
 
 TEST_F(VarHubTest, VariableKeepsNamesFlagValuesAndLabels) {
     // The tagged name arrives as a plain array with no BSTR length before it.
-    const wchar_t plainName[] = {L'P', L'h', L'a', L's', L'e', L'_', L'V', L'a', L'l', L'u',
-                                 L'e', L's', L'\0', L'X'};
+    const wchar_t plainName[] = {L'P', L'h', L'a', L's', L'e', L'_',  L'V',
+                                 L'a', L'l', L'u', L'e', L's', L'\0', L'X'};
     auto variable = NewVariable(plainName);
     ASSERT_TRUE(variable);
     EXPECT_EQ(L"Phase_Values", TaggedName(variable.Get()));
@@ -262,9 +263,11 @@ TEST_F(VarHubTest, SetHoldsOnlyItsOwnVariablesAndFindsThemByTaggedName) {
     EXPECT_EQ(before + 2, References(first.Get())) << "the caller owns one reference";
     found.Reset();
 
-    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, set->FindVariable(L"Missing", found.ReleaseAndGetAddressOf()));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND,
+              set->FindVariable(L"Missing", found.ReleaseAndGetAddressOf()));
     EXPECT_EQ(nullptr, found.Get());
-    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, set->FindVariable(L"phase_values", found.ReleaseAndGetAddressOf()));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND,
+              set->FindVariable(L"phase_values", found.ReleaseAndGetAddressOf()));
     EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, set->FindVariable(L"", found.ReleaseAndGetAddressOf()));
     EXPECT_EQ(E_POINTER, set->FindVariable(nullptr, found.ReleaseAndGetAddressOf()));
     EXPECT_EQ(E_POINTER, set->FindVariable(L"Other", nullptr));

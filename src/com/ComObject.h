@@ -9,7 +9,6 @@
 #include <windows.h>
 #include <unknwn.h>
 
-
 namespace pvt {
 
 // Set by a wrapper's destruction so that reference changes made during the

@@ -20,12 +20,13 @@ public:
     STDMETHOD(GetTypeInfo)(UINT index, LCID locale, ITypeInfo** typeInfo) override {
         return ComBoundary([&] { return Holder().GetTypeInfo(index, locale, typeInfo); });
     }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR* names, UINT count, LCID locale,
-                             DISPID* ids) override {
+    STDMETHOD(GetIDsOfNames)
+    (REFIID, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override {
         return ComBoundary([&] { return Holder().GetIDsOfNames(names, count, locale, ids); });
     }
-    STDMETHOD(Invoke)(DISPID id, REFIID, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
-                      EXCEPINFO* exception, UINT* argumentError) override {
+    STDMETHOD(Invoke)
+    (DISPID id, REFIID, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+     EXCEPINFO* exception, UINT* argumentError) override {
         return ComBoundary([&] {
             return Holder().Invoke(static_cast<T*>(this), locale, id, flags, params, result,
                                    exception, argumentError);

@@ -30,8 +30,8 @@ std::string NarrowFromWide(const wchar_t* text, std::size_t length) {
         WideCharToMultiByte(CP_THREAD_ACP, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
     if (narrowLength <= 0) return std::string();
     std::string result(static_cast<std::size_t>(narrowLength), '\0');
-    if (WideCharToMultiByte(CP_THREAD_ACP, 0, text, wideLength, &result[0], narrowLength,
-                            nullptr, nullptr) != narrowLength) {
+    if (WideCharToMultiByte(CP_THREAD_ACP, 0, text, wideLength, &result[0], narrowLength, nullptr,
+                            nullptr) != narrowLength) {
         return std::string();
     }
     return result;

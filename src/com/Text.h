@@ -23,9 +23,19 @@ public:
 
     BSTR Get() const { return text_; }
     // The text, empty when there is none.
-    std::wstring Text() const { return text_ ? std::wstring(text_, SysStringLen(text_)) : std::wstring(); }
-    BSTR* Receive() { SysFreeString(text_); text_ = nullptr; return &text_; }
-    BSTR Detach() { BSTR t = text_; text_ = nullptr; return t; }
+    std::wstring Text() const {
+        return text_ ? std::wstring(text_, SysStringLen(text_)) : std::wstring();
+    }
+    BSTR* Receive() {
+        SysFreeString(text_);
+        text_ = nullptr;
+        return &text_;
+    }
+    BSTR Detach() {
+        BSTR t = text_;
+        text_ = nullptr;
+        return t;
+    }
 
 private:
     BSTR text_ = nullptr;

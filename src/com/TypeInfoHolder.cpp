@@ -27,8 +27,8 @@ std::vector<std::pair<std::wstring, DISPID>> FunctionNames(ITypeInfo* info) {
         const MEMBERID id = function->memid;
         info->ReleaseFuncDesc(function);
         BstrHolder name;
-        if (SUCCEEDED(Received(info->GetDocumentation(id, name.Receive(), nullptr, nullptr, nullptr),
-                               name)) &&
+        if (SUCCEEDED(Received(
+                info->GetDocumentation(id, name.Receive(), nullptr, nullptr, nullptr), name)) &&
             name.Get() != nullptr) {
             names.emplace_back(name.Text(), id);
         }
@@ -50,8 +50,7 @@ HRESULT CComTypeInfoHolder::GetTypeInfo(UINT index, LCID locale, ITypeInfo** typ
 
 // The platform's type information reads the arrays without testing them,
 // so a null one is answered here.
-HRESULT CComTypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID locale,
-                                          DISPID* ids) {
+HRESULT CComTypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
     if (ids == nullptr) return E_POINTER;
     if (names == nullptr) return E_INVALIDARG;
     const HRESULT hr = EnsureLoaded(locale);
@@ -62,8 +61,9 @@ HRESULT CComTypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID loca
     return typeInfo_.load(std::memory_order_acquire)->GetIDsOfNames(names, count, ids);
 }
 
-HRESULT CComTypeInfoHolder::Invoke(IDispatch* self, LCID locale, DISPID id, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
+HRESULT CComTypeInfoHolder::Invoke(IDispatch* self, LCID locale, DISPID id, WORD flags,
+                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                   UINT* argumentError) {
     if (params == nullptr) return E_INVALIDARG;
     if ((params->cArgs != 0 && params->rgvarg == nullptr) ||
         (params->cNamedArgs != 0 && params->rgdispidNamedArgs == nullptr)) {

@@ -24,8 +24,8 @@ public:
     // interface through self.
     HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** typeInfo);
     HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, LCID locale, DISPID* ids);
-    HRESULT Invoke(IDispatch* self, LCID locale, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                   EXCEPINFO* exception, UINT* argumentError);
+    HRESULT Invoke(IDispatch* self, LCID locale, DISPID id, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError);
 
     // Whether the type information is loaded (for tests).
     bool Loaded() const { return typeInfo_.load(std::memory_order_acquire) != nullptr; }

@@ -8,14 +8,14 @@
 namespace pvt {
 
 struct CorrelationRow {
-    const char* name;          // catalogue name: the class is C + name
+    const char* name;  // catalogue name: the class is C + name
     CLSID classId;
-    IID interfaceId;           // the class's own dual interface
-    int scriptResourceId;      // its "REGISTRY" resource
+    IID interfaceId;       // the class's own dual interface
+    int scriptResourceId;  // its "REGISTRY" resource
     const char* displayName;
     LONG kindCode;
     Publication publication;
-    int slot;                  // the property slot of a common publication
+    int slot;  // the property slot of a common publication
 };
 
 // The module's classes in class-table order, generated from Catalogue.table

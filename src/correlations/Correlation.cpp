@@ -84,15 +84,13 @@ HRESULT CCorrelation::CompleteConstruction() {
 HRESULT CCorrelation::CompleteConstructionSteps() {
     // A set reported as created but not given fails here, so that a Ready
     // object always holds all three host objects.
-    if (FAILED(CreateInto(exposedSet, CLSID_HostVariableSet)) ||
-        !exposedSet) {
+    if (FAILED(CreateInto(exposedSet, CLSID_HostVariableSet)) || !exposedSet) {
         return E_FAIL;
     }
     if (FAILED(CreateInto(templateSet, CLSID_HostVariableSet))) {
         return E_FAIL;
     }
-    if (FAILED(CreateInto(phaseVariable, CLSID_HostVariable)) ||
-        !phaseVariable) {
+    if (FAILED(CreateInto(phaseVariable, CLSID_HostVariable)) || !phaseVariable) {
         return E_FAIL;
     }
     if (FAILED(phaseVariable->SetTaggedName(kPhaseValuesName.text()))) return E_FAIL;

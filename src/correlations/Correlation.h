@@ -77,8 +77,8 @@ public:
     STDMETHOD(GetInteger2)(LONG* value) override;
     STDMETHOD(GetInteger3)(LONG* value) override;
     STDMETHOD(GetInteger4)(LONG* value) override;
-    STDMETHOD(Connect)(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
-                       IUnknown** connectionSet) override;
+    STDMETHOD(Connect)
+    (IUnknown* sourceObject, LONG itemKey, LONG* connectionId, IUnknown** connectionSet) override;
     STDMETHOD(Disconnect)(LONG connectionId) override;
     STDMETHOD(Calculate)(LONG connectionId) override;
     STDMETHOD(GetVariableSet)(IUnknown** variableSet) override;

@@ -58,7 +58,8 @@ STDMETHODIMP CCorrelation::Connect(IUnknown* sourceObject, LONG itemKey, LONG* c
     if (sourceObject == nullptr) return E_CONNECTION_REFUSED;
     if (connectionId == nullptr || connectionSet == nullptr) return E_POINTER;
     CallScope call(*this);
-    return ComBoundary([&] { return ConnectSource(sourceObject, itemKey, connectionId, connectionSet); });
+    return ComBoundary(
+        [&] { return ConnectSource(sourceObject, itemKey, connectionId, connectionSet); });
 }
 
 HRESULT CCorrelation::ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,

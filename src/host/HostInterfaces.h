@@ -7,12 +7,11 @@
 #pragma once
 
 #include <windows.h>
-#include <unknwn.h>
 #include <oaidl.h>
+#include <unknwn.h>
 
 #include <cstddef>
 #include <cstdint>
-
 
 namespace pvt {
 
@@ -42,7 +41,7 @@ inline constexpr int kOverallIndex = 4;  // index of the overall value in a slot
 // The record a fluid fills through IFluidPropertySource::GetPropertyBlock.
 // Little-endian, IEEE 754 doubles; within a slot: phases 0 to 3, then overall.
 struct PropertyBlock {
-    unsigned char header[48];              // the host's; never read here
+    unsigned char header[48];                // the host's; never read here
     std::int32_t phasePresent[kPhaseCount];  // nonzero: the phase is present
     double slots[kPropertySlotCount][kPhaseCount + 1];
 };
@@ -115,9 +114,9 @@ struct IHostEnumVariable : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Reserved15() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved16() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved17() = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetEnumFlag(LONG flag) = 0;                 // 18
-    virtual HRESULT STDMETHODCALLTYPE SetEnumIndex(LONG index) = 0;               // 19
-    virtual HRESULT STDMETHODCALLTYPE SetEnumValue(LONG index, BSTR label) = 0;   // 20
+    virtual HRESULT STDMETHODCALLTYPE SetEnumFlag(LONG flag) = 0;                // 18
+    virtual HRESULT STDMETHODCALLTYPE SetEnumIndex(LONG index) = 0;              // 19
+    virtual HRESULT STDMETHODCALLTYPE SetEnumValue(LONG index, BSTR label) = 0;  // 20
 };
 
 struct IConnectionSource : public IUnknown {

@@ -40,9 +40,8 @@ HRESULT CreateHostObject(REFCLSID classId, REFIID interfaceId, void** object) {
     if (getClassObject == nullptr) return E_FAIL;
 
     HostPtr<IClassFactory> factory;
-    HRESULT hr = Receive(factory, [&](IClassFactory** out) {
-        return getClassObject(classId, IID_PPV_ARGS(out));
-    });
+    HRESULT hr = Receive(
+        factory, [&](IClassFactory** out) { return getClassObject(classId, IID_PPV_ARGS(out)); });
     if (FAILED(hr) || !factory) return E_FAIL;
 
     HostPtr<IUnknown> created;

@@ -39,7 +39,8 @@ void ApplyEnumLabels(IXMLDOMNode* definition, IHostVariable* variable) {
     if (FAILED(QueryHostObject(variable, enumVariable)) || !enumVariable) return;
     ComPtr<IXMLDOMNodeList> labels;
     BstrHolder labelPath(AllocBstrFromNarrow("EnumValue"));
-    if (FAILED(Received(definition->selectNodes(labelPath.Get(), labels.ReleaseAndGetAddressOf()), labels)) ||
+    if (FAILED(Received(definition->selectNodes(labelPath.Get(), labels.ReleaseAndGetAddressOf()),
+                        labels)) ||
         !labels) {
         return;
     }
@@ -48,7 +49,8 @@ void ApplyEnumLabels(IXMLDOMNode* definition, IHostVariable* variable) {
     LONG index = 0;
     for (;;) {
         ComPtr<IXMLDOMNode> label;
-        if (FAILED(Received(labels->nextNode(label.ReleaseAndGetAddressOf()), label)) || !label) break;
+        if (FAILED(Received(labels->nextNode(label.ReleaseAndGetAddressOf()), label)) || !label)
+            break;
         BstrHolder text(AllocBstrFromNarrow(ReadNodeText(label.Get(), std::string_view())));
         enumVariable->SetEnumValue(index, text.Get());
         ++index;
@@ -112,7 +114,7 @@ int ApplyVariableDefinitionFromText(std::string_view taggedName, IHostVariable* 
     {
         BstrHolder pathText(AllocBstrFromNarrow(path));
         if (FAILED(Received(document->selectSingleNode(pathText.Get(), definition.GetAddressOf()),
-                              definition))) {
+                            definition))) {
             return 1;
         }
     }
@@ -128,7 +130,9 @@ std::string ReadNodeText(IXMLDOMNode* node, std::string_view path) {
     } else {
         ComPtr<IXMLDOMNode> selected;
         BstrHolder pathText(AllocBstrFromNarrow(path));
-        if (FAILED(Received(node->selectSingleNode(pathText.Get(), selected.GetAddressOf()), selected)) || !selected) {
+        if (FAILED(Received(node->selectSingleNode(pathText.Get(), selected.GetAddressOf()),
+                            selected)) ||
+            !selected) {
             return std::string();
         }
         if (FAILED(Received(selected->get_text(text.Receive()), text))) return std::string();

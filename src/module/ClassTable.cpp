@@ -15,7 +15,7 @@ HRESULT UpdateClassRegistry(bool registering) {
 
 }  // namespace
 
-#define PVT_CORRELATION_CLASS(name, index)                                        \
+#define PVT_CORRELATION_CLASS(name, index)                                      \
     {&kCatalogue[index].classId, &UpdateClassRegistry<index>, &MakeClassObject, \
      &MakeInstance<C##name>, nullptr},
 

@@ -37,10 +37,14 @@ private:
 void WriteValues(IHostVariable* variable, PublicationTurn& turn, Publication publication,
                  int slot) {
     switch (publication) {
-        case Publication::MassFlowRate: return WriteMassFlowRate(variable, turn);
-        case Publication::VolFlowRate: return WriteVolFlowRate(variable, turn);
-        case Publication::Viscosity: return WriteViscosity(variable, turn);
-        case Publication::Common: break;
+        case Publication::MassFlowRate:
+            return WriteMassFlowRate(variable, turn);
+        case Publication::VolFlowRate:
+            return WriteVolFlowRate(variable, turn);
+        case Publication::Viscosity:
+            return WriteViscosity(variable, turn);
+        case Publication::Common:
+            break;
     }
     WriteCommon(variable, turn, slot);
 }
@@ -69,8 +73,7 @@ HRESULT FindPhaseValues(IHostVariableSet* connectionSet, HostPtr<IHostVariable>&
 }
 
 HRESULT Publish(PublicationObjects& objects, PublicationTurn& turn, IConnectionSource* source,
-                LONG itemKey, IHostVariableSet* connectionSet, Publication publication,
-                int slot) {
+                LONG itemKey, IHostVariableSet* connectionSet, Publication publication, int slot) {
     HRESULT hr =
         Receive(objects.item, [&](ISourceItem** out) { return source->GetItem(itemKey, out); });
     if (FAILED(hr)) return hr;
@@ -97,8 +100,7 @@ HRESULT Publish(PublicationObjects& objects, PublicationTurn& turn, IConnectionS
 HRESULT PublishPhaseValues(PublicationTurn& turn, IConnectionSource* source, LONG itemKey,
                            IHostVariableSet* connectionSet, Publication publication, int slot) {
     PublicationObjects objects(turn);
-    const HRESULT hr =
-        Publish(objects, turn, source, itemKey, connectionSet, publication, slot);
+    const HRESULT hr = Publish(objects, turn, source, itemKey, connectionSet, publication, slot);
     return objects.ReleaseAll() ? hr : E_FAIL;
 }
 

@@ -49,8 +49,10 @@ HKEY RootFromName(std::wstring_view name) {
 // much more than the module's own entries with it.
 bool IsProtectedName(std::wstring_view name) {
     const wchar_t* const names[] = {
-        L"AppID", L"CLSID",    L"Component Categories", L"FileType", L"Interface", L"Hardware",
-        L"Mime",  L"SAM",      L"SECURITY",             L"SYSTEM",   L"Software",  L"TypeLib",
+        L"AppID",    L"CLSID",     L"Component Categories",
+        L"FileType", L"Interface", L"Hardware",
+        L"Mime",     L"SAM",       L"SECURITY",
+        L"SYSTEM",   L"Software",  L"TypeLib",
     };
     for (const wchar_t* protectedName : names) {
         if (EqualNamesNoCase(name, protectedName)) return true;
@@ -63,9 +65,7 @@ struct Token {
     bool quoted = false;
 
     // A structural token: "{", "}" or "=", written bare.
-    bool Is(wchar_t symbol) const {
-        return !quoted && text.size() == 1 && text[0] == symbol;
-    }
+    bool Is(wchar_t symbol) const { return !quoted && text.size() == 1 && text[0] == symbol; }
     bool IsStructural() const { return Is(L'{') || Is(L'}') || Is(L'='); }
     // A keyword, written bare, in any case.
     bool IsKeyword(const wchar_t* word) const { return !quoted && EqualNamesNoCase(text, word); }
@@ -228,12 +228,11 @@ private:
             if (result != ERROR_SUCCESS) return FromWin32(result);
         } else if (mode == Mode::Unregister) {
             ScopedKey key(registry_);
-            LONG result = registry_.OpenKey(parent, std::wstring(), KeyAccess::Write,
-                                            key.Receive());
+            LONG result =
+                registry_.OpenKey(parent, std::wstring(), KeyAccess::Write, key.Receive());
             if (result != ERROR_SUCCESS) return FromWin32(result);
             result = registry_.DeleteValue(key.Get(), name.text);
-            if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
-                return FromWin32(result);
+            if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) return FromWin32(result);
         }
         return S_OK;
     }
@@ -253,7 +252,8 @@ private:
         Mode inner = Mode::ParseOnly;
         if (mode == Mode::Register) {
             if (forceRemove && !IsProtectedName(name)) {
-                DeleteSubtree(registry_, parent, name);  // a failure leaves what it could not delete
+                DeleteSubtree(registry_, parent,
+                              name);  // a failure leaves what it could not delete
             }
             LONG result = registry_.OpenKey(parent, name, KeyAccess::ReadWrite, key.Receive());
             if (result != ERROR_SUCCESS)

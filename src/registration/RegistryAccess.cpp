@@ -16,10 +16,9 @@ int CompareNamesNoCase(std::wstring_view a, std::wstring_view b) {
 }
 
 bool IsPredefinedKey(HKEY key) {
-    return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER ||
-           key == HKEY_LOCAL_MACHINE || key == HKEY_USERS || key == HKEY_PERFORMANCE_DATA ||
-           key == HKEY_CURRENT_CONFIG || key == HKEY_DYN_DATA ||
-           key == HKEY_PERFORMANCE_TEXT || key == HKEY_PERFORMANCE_NLSTEXT;
+    return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE ||
+           key == HKEY_USERS || key == HKEY_PERFORMANCE_DATA || key == HKEY_CURRENT_CONFIG ||
+           key == HKEY_DYN_DATA || key == HKEY_PERFORMANCE_TEXT || key == HKEY_PERFORMANCE_NLSTEXT;
 }
 
 LONG DeleteSubtree(RegistryAccess& registry, HKEY parent, const std::wstring& name) {
@@ -54,9 +53,12 @@ namespace {
 
 REGSAM SamFor(KeyAccess access) {
     switch (access) {
-    case KeyAccess::Read: return KEY_READ;
-    case KeyAccess::Write: return KEY_WRITE;
-    case KeyAccess::ReadWrite: break;
+        case KeyAccess::Read:
+            return KEY_READ;
+        case KeyAccess::Write:
+            return KEY_WRITE;
+        case KeyAccess::ReadWrite:
+            break;
     }
     return KEY_READ | KEY_WRITE;
 }
@@ -67,8 +69,7 @@ const wchar_t* ValueNameOrNull(const std::wstring& valueName) {
 
 }  // namespace
 
-LONG Win32Registry::OpenKey(HKEY parent, const std::wstring& name, KeyAccess access,
-                            HKEY& key) {
+LONG Win32Registry::OpenKey(HKEY parent, const std::wstring& name, KeyAccess access, HKEY& key) {
     key = nullptr;
     return RegOpenKeyExW(parent, name.c_str(), 0, SamFor(access), &key);
 }
@@ -85,8 +86,7 @@ LONG Win32Registry::SetStringValue(HKEY key, const std::wstring& valueName,
     const std::size_t bytes = (value.size() + 1) * sizeof(wchar_t);
     if (bytes > MAXDWORD) return ERROR_INVALID_PARAMETER;
     return RegSetValueExW(key, ValueNameOrNull(valueName), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>(bytes));
+                          reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(bytes));
 }
 
 LONG Win32Registry::DeleteValue(HKEY key, const std::wstring& valueName) {
@@ -103,8 +103,8 @@ LONG Win32Registry::EnumerateSubkey(HKEY key, DWORD index, std::wstring& name) {
     std::vector<wchar_t> buffer(256);
     for (;;) {
         DWORD length = static_cast<DWORD>(buffer.size());
-        const LONG result = RegEnumKeyExW(key, index, buffer.data(), &length, nullptr,
-                                          nullptr, nullptr, nullptr);
+        const LONG result =
+            RegEnumKeyExW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_MORE_DATA) {
             buffer.resize(buffer.size() * 2);
             continue;
@@ -116,8 +116,8 @@ LONG Win32Registry::EnumerateSubkey(HKEY key, DWORD index, std::wstring& name) {
 
 LONG Win32Registry::CountSubkeys(HKEY key, DWORD& count) {
     count = 0;
-    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
-                            nullptr, nullptr, nullptr, nullptr, nullptr);
+    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr);
 }
 
 void Win32Registry::CloseKey(HKEY key) {

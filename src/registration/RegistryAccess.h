@@ -31,8 +31,7 @@ class RegistryAccess {
 public:
     virtual ~RegistryAccess() = default;
 
-    virtual LONG OpenKey(HKEY parent, const std::wstring& name, KeyAccess access,
-                         HKEY& key) = 0;
+    virtual LONG OpenKey(HKEY parent, const std::wstring& name, KeyAccess access, HKEY& key) = 0;
     // Opens the key for reading and writing, creating it if it is missing.
     virtual LONG CreateKey(HKEY parent, const std::wstring& name, HKEY& key) = 0;
     virtual LONG SetStringValue(HKEY key, const std::wstring& valueName,
@@ -82,8 +81,7 @@ LONG DeleteSubtree(RegistryAccess& registry, HKEY parent, const std::wstring& na
 // The platform's registry, through the wide registry functions.
 class Win32Registry final : public RegistryAccess {
 public:
-    LONG OpenKey(HKEY parent, const std::wstring& name, KeyAccess access,
-                 HKEY& key) override;
+    LONG OpenKey(HKEY parent, const std::wstring& name, KeyAccess access, HKEY& key) override;
     LONG CreateKey(HKEY parent, const std::wstring& name, HKEY& key) override;
     LONG SetStringValue(HKEY key, const std::wstring& valueName,
                         const std::wstring& value) override;

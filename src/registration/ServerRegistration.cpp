@@ -27,9 +27,9 @@ HRESULT LastErrorResult() {
 class DataFile {
 public:
     explicit DataFile(const std::wstring& path) {
-        handle_ = LoadLibraryExW(path.c_str(), nullptr,
-                                 LOAD_LIBRARY_AS_IMAGE_RESOURCE |
-                                     LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE);
+        handle_ =
+            LoadLibraryExW(path.c_str(), nullptr,
+                           LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE);
         if (handle_ == nullptr) {
             handle_ = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         }
@@ -68,8 +68,7 @@ HRESULT RunScript(int resourceId, bool registering) {
     std::string script;
     hr = ReadScript(modulePath, resourceId, script);
     if (FAILED(hr)) return hr;
-    return RunRegistryScript(std::string_view(script), replacements, registering,
-                             ActiveRegistry());
+    return RunRegistryScript(std::string_view(script), replacements, registering, ActiveRegistry());
 }
 
 // The module's type library and the path it was loaded from.
@@ -93,8 +92,9 @@ HRESULT LoadModuleTypeLibrary(ComPtr<ITypeLib>& library, std::wstring& loadedFro
 // The directory of the library's help file, or empty when it has none.
 std::wstring HelpDirectory(ITypeLib* library) {
     BstrHolder helpFile;
-    if (FAILED(Received(library->GetDocumentation(-1, nullptr, nullptr, nullptr, helpFile.Receive()),
-                        helpFile)) ||
+    if (FAILED(
+            Received(library->GetDocumentation(-1, nullptr, nullptr, nullptr, helpFile.Receive()),
+                     helpFile)) ||
         helpFile.Get() == nullptr) {
         return std::wstring();
     }
@@ -167,12 +167,13 @@ HRESULT MakeTypeLibraryScript(ITypeLib* library, const std::wstring& path, std::
     replacements = MakeModuleReplacements(path);
     replacements.Set(L"HelpDir", Quoted(helpDirectory));
 
-    script = L"HKCR\n{\n\tNoRemove TypeLib\n\t{\n\t\t" + libraryId + L"\n\t\t{\n\t\t\t'" + version +
-             L"' = s '" + Quoted(libraryText) + L"'\n\t\t\t{\n\t\t\t\t'" +
-             Hex(libraryAttributes.lcid) + L"'\n\t\t\t\t{\n\t\t\t\t\t" + platform +
-             L" = s '%Module%'\n\t\t\t\t}\n\t\t\t\tFLAGS = s '" +
-             std::to_wstring(libraryAttributes.wLibFlags) +
-             L"'\n\t\t\t\tHELPDIR = s '%HelpDir%'\n\t\t\t}\n\t\t}\n\t}\n\tNoRemove Interface\n\t{\n";
+    script =
+        L"HKCR\n{\n\tNoRemove TypeLib\n\t{\n\t\t" + libraryId + L"\n\t\t{\n\t\t\t'" + version +
+        L"' = s '" + Quoted(libraryText) + L"'\n\t\t\t{\n\t\t\t\t'" + Hex(libraryAttributes.lcid) +
+        L"'\n\t\t\t\t{\n\t\t\t\t\t" + platform +
+        L" = s '%Module%'\n\t\t\t\t}\n\t\t\t\tFLAGS = s '" +
+        std::to_wstring(libraryAttributes.wLibFlags) +
+        L"'\n\t\t\t\tHELPDIR = s '%HelpDir%'\n\t\t\t}\n\t\t}\n\t}\n\tNoRemove Interface\n\t{\n";
     const UINT count = library->GetTypeInfoCount();
     for (UINT index = 0; index < count; ++index) {
         ComPtr<ITypeInfo> info;
@@ -320,10 +321,9 @@ HRESULT RegisterTypeLibrary() {
         HRESULT hr = LoadModuleTypeLibrary(library, path);
         if (FAILED(hr)) return hr;
         const std::wstring helpDirectory = HelpDirectory(library.Get());
-        return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(path.c_str()),
-                               helpDirectory.empty()
-                                   ? nullptr
-                                   : const_cast<LPOLESTR>(helpDirectory.c_str()));
+        return RegisterTypeLib(
+            library.Get(), const_cast<LPOLESTR>(path.c_str()),
+            helpDirectory.empty() ? nullptr : const_cast<LPOLESTR>(helpDirectory.c_str()));
     });
 }
 
@@ -375,8 +375,7 @@ HRESULT UnregisterServer(const ClassTableEntry* classTable, HKEY classesRoot) {
     return hr;
 }
 
-HRESULT InstallServer(const ClassTableEntry* classTable, bool install,
-                      const wchar_t* commandText) {
+HRESULT InstallServer(const ClassTableEntry* classTable, bool install, const wchar_t* commandText) {
     return ComBoundary([&] {
         if (commandText == nullptr ||
             CompareStringOrdinal(commandText, -1, L"user", -1, TRUE) != CSTR_EQUAL) {
@@ -386,11 +385,11 @@ HRESULT InstallServer(const ClassTableEntry* classTable, bool install,
         LONG result;
         if (install) {
             result = RegCreateKeyExW(HKEY_CURRENT_USER, kUserClassesKey, 0, nullptr,
-                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                     &userClasses, nullptr);
+                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &userClasses,
+                                     nullptr);
         } else {
-            result = RegOpenKeyExW(HKEY_CURRENT_USER, kUserClassesKey, 0, KEY_ALL_ACCESS,
-                                   &userClasses);
+            result =
+                RegOpenKeyExW(HKEY_CURRENT_USER, kUserClassesKey, 0, KEY_ALL_ACCESS, &userClasses);
             // Without the user's classes key there is nothing to remove.
             if (result == ERROR_FILE_NOT_FOUND) return S_OK;
         }

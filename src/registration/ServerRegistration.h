@@ -45,7 +45,6 @@ HRESULT UnregisterServer(const ClassTableEntry* classTable, HKEY classesRoot = n
 // install is false, unregisters the server for the current user alone,
 // under HKEY_CURRENT_USER\Software\Classes. Any other text, or none, is
 // E_INVALIDARG and changes nothing.
-HRESULT InstallServer(const ClassTableEntry* classTable, bool install,
-                      const wchar_t* commandText);
+HRESULT InstallServer(const ClassTableEntry* classTable, bool install, const wchar_t* commandText);
 
 }  // namespace pvt

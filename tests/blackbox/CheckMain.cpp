@@ -4,8 +4,8 @@
 // of HKEY_CLASSES_ROOT, where a per-user registration writes.
 #include <gtest/gtest.h>
 
-#include <objbase.h>
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdlib>
 #include <cstring>

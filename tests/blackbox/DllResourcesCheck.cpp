@@ -52,9 +52,8 @@ protected:
     // The bytes of a resource, of the given language or of any; `found`
     // tells whether it exists.
     std::string Resource(LPCWSTR type, int id, bool* found = nullptr, WORD language = 0) const {
-        HRSRC info = language != 0
-                         ? FindResourceExW(module_, type, MAKEINTRESOURCEW(id), language)
-                         : FindResourceW(module_, MAKEINTRESOURCEW(id), type);
+        HRSRC info = language != 0 ? FindResourceExW(module_, type, MAKEINTRESOURCEW(id), language)
+                                   : FindResourceW(module_, MAKEINTRESOURCEW(id), type);
         if (found != nullptr) *found = info != nullptr;
         if (info == nullptr) return std::string();
         HGLOBAL handle = LoadResource(module_, info);

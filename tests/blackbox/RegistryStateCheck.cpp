@@ -40,8 +40,8 @@ std::wstring KeyLine(const std::wstring& path) { return L"KEY " + path; }
 std::wstring ValueLine(const std::wstring& path, const std::wstring& name, DWORD type,
                        const std::wstring& data) {
     return L"VALUE " + path + L" [" + name + L"] = " +
-           (type == REG_SZ ? std::wstring(L"REG_SZ") : L"type " + std::to_wstring(type)) +
-           L" '" + data + L"'";
+           (type == REG_SZ ? std::wstring(L"REG_SZ") : L"type " + std::to_wstring(type)) + L" '" +
+           data + L"'";
 }
 
 // The lines of the subkey the driver added under `parent`.

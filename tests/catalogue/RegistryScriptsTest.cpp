@@ -20,7 +20,8 @@ const std::string kBubblePtPressureScript = kBubblePtPressureScriptText;
 const std::string kBubblePtPressureId = "{4DF4A90C-3E4E-4a2e-8186-3C9042C91674}";
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    for (size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
         text.replace(at, from.size(), to);
     }
     return text;

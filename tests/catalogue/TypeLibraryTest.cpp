@@ -17,8 +17,10 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-const GUID kLibraryId = {0xDEEC13C7, 0x7766, 0x4086, {0x8C, 0x1B, 0x43, 0x4F, 0xBF, 0x17, 0x6F, 0x1C}};
-const GUID kStdOleLibraryId = {0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const GUID kLibraryId = {
+    0xDEEC13C7, 0x7766, 0x4086, {0x8C, 0x1B, 0x43, 0x4F, 0xBF, 0x17, 0x6F, 0x1C}};
+const GUID kStdOleLibraryId = {
+    0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 std::wstring TypeLibraryPath() { return ExecutableDirectory() + L"PvtCorrelator.tlb"; }
 
@@ -47,7 +49,8 @@ public:
     bool IsNull() const { return value_ == nullptr; }
     std::string Narrow() const {
         std::string text;
-        for (UINT i = 0; value_ && i < SysStringLen(value_); ++i) text += static_cast<char>(value_[i]);
+        for (UINT i = 0; value_ && i < SysStringLen(value_); ++i)
+            text += static_cast<char>(value_[i]);
         return text;
     }
 
@@ -130,9 +133,7 @@ std::vector<Entry> ExpectedEntries() {
 
 class TypeLibraryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(S_OK, LoadTypeLib(TypeLibraryPath().c_str(), &library_));
-    }
+    void SetUp() override { ASSERT_EQ(S_OK, LoadTypeLib(TypeLibraryPath().c_str(), &library_)); }
 
     ComPtr<ITypeInfo> Type(UINT index) {
         ComPtr<ITypeInfo> info;
@@ -162,8 +163,8 @@ TEST_F(TypeLibraryTest, LibraryAttributes) {
 
     Text name, help, helpFile;
     DWORD helpContext = 1;
-    ASSERT_EQ(S_OK, library_->GetDocumentation(-1, name.Out(), help.Out(), &helpContext,
-                                               helpFile.Out()));
+    ASSERT_EQ(S_OK,
+              library_->GetDocumentation(-1, name.Out(), help.Out(), &helpContext, helpFile.Out()));
     EXPECT_EQ("PVTCORRELATORLib", name.Narrow());
     EXPECT_EQ("PvtCorrelator 1.0 Type Library", help.Narrow());
     EXPECT_EQ(0u, helpContext);

@@ -117,12 +117,12 @@ public:
     STDMETHOD(GetPropertyBlock)(PropertyBlock* block) override;
     STDMETHOD(IsUnchanged)(VARIANT_BOOL* unchanged) override;
 
-    PropertyBlock block{};           // copied out by a successful fetch
-    HRESULT fetchResult = S_OK;      // a failure writes nothing
+    PropertyBlock block{};       // copied out by a successful fetch
+    HRESULT fetchResult = S_OK;  // a failure writes nothing
     bool throwOnFetch = false;
     bool throwOnUnchanged = false;
-    bool throwOnQuery = false;       // QueryInterface throws
-    HRESULT queryResult = S_OK;      // of the query for IFluidPropertySource
+    bool throwOnQuery = false;   // QueryInterface throws
+    HRESULT queryResult = S_OK;  // of the query for IFluidPropertySource
     VARIANT_BOOL unchanged = 0;
     std::function<void()> duringFetch;  // runs inside GetPropertyBlock
     int fetches = 0;

@@ -29,14 +29,22 @@ std::wstring_view LastComponent(std::wstring_view path) {
 
 const char* OpName(RegistryOp op) {
     switch (op) {
-    case RegistryOp::OpenRead: return "open-read";
-    case RegistryOp::OpenWrite: return "open-write";
-    case RegistryOp::Create: return "create";
-    case RegistryOp::SetValue: return "set";
-    case RegistryOp::DeleteValue: return "deletevalue";
-    case RegistryOp::DeleteKey: return "deletekey";
-    case RegistryOp::Enumerate: return "enum";
-    case RegistryOp::Count: return "count";
+        case RegistryOp::OpenRead:
+            return "open-read";
+        case RegistryOp::OpenWrite:
+            return "open-write";
+        case RegistryOp::Create:
+            return "create";
+        case RegistryOp::SetValue:
+            return "set";
+        case RegistryOp::DeleteValue:
+            return "deletevalue";
+        case RegistryOp::DeleteKey:
+            return "deletekey";
+        case RegistryOp::Enumerate:
+            return "enum";
+        case RegistryOp::Count:
+            return "count";
     }
     return "?";
 }
@@ -46,8 +54,8 @@ const char* OpName(RegistryOp op) {
 std::string Utf8(std::wstring_view text) {
     if (text.empty()) return std::string();
     const int size = static_cast<int>(text.size());
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr,
-                                           nullptr);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<std::size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &result[0], length, nullptr, nullptr);
     return result;
@@ -60,9 +68,7 @@ struct RegistryDouble::Node {
     std::map<std::wstring, std::shared_ptr<Node>, NameLess> children;
     std::map<std::wstring, std::wstring, NameLess> values;
 
-    std::wstring Path() const {
-        return parent == nullptr ? name : parent->Path() + L"\\" + name;
-    }
+    std::wstring Path() const { return parent == nullptr ? name : parent->Path() + L"\\" + name; }
 };
 
 namespace {
@@ -98,8 +104,8 @@ struct RegistryDouble::Fault {
 
 RegistryDouble::RegistryDouble() {
     const std::pair<HKEY, const wchar_t*> roots[] = {
-        {HKEY_CLASSES_ROOT, L"HKCR"},    {HKEY_CURRENT_USER, L"HKCU"},
-        {HKEY_LOCAL_MACHINE, L"HKLM"},   {HKEY_USERS, L"HKU"},
+        {HKEY_CLASSES_ROOT, L"HKCR"},     {HKEY_CURRENT_USER, L"HKCU"},
+        {HKEY_LOCAL_MACHINE, L"HKLM"},    {HKEY_USERS, L"HKU"},
         {HKEY_PERFORMANCE_DATA, L"HKPD"}, {HKEY_DYN_DATA, L"HKDD"},
         {HKEY_CURRENT_CONFIG, L"HKCC"},
     };
@@ -194,8 +200,7 @@ LONG RegistryDouble::Note(std::string what, LONG result) {
     return result;
 }
 
-LONG RegistryDouble::OpenKey(HKEY parent, const std::wstring& name, KeyAccess access,
-                             HKEY& key) {
+LONG RegistryDouble::OpenKey(HKEY parent, const std::wstring& name, KeyAccess access, HKEY& key) {
     key = nullptr;
     const RegistryOp op = access == KeyAccess::Read ? RegistryOp::OpenRead : RegistryOp::OpenWrite;
     const Handle* from = nullptr;
@@ -279,8 +284,8 @@ LONG RegistryDouble::DeleteKey(HKEY parent, const std::wstring& name) {
         ++operations_;
         return Note("deletekey ?\\" + Utf8(name), result);
     }
-    std::string what = "deletekey " + Utf8(from->node->Path()) +
-                       (name.empty() ? "" : "\\" + Utf8(name));
+    std::string what =
+        "deletekey " + Utf8(from->node->Path()) + (name.empty() ? "" : "\\" + Utf8(name));
     result = Check(RegistryOp::DeleteKey,
                    name.empty() ? std::wstring_view(from->node->name) : LastComponent(name));
     if (result != ERROR_SUCCESS) return Note(std::move(what), result);
@@ -373,8 +378,9 @@ std::vector<std::wstring> RegistryDouble::Subkeys(HKEY root, std::wstring_view p
 
 namespace {
 
-void DumpNode(const std::wstring& path, const std::map<std::wstring, std::wstring, NameLess>& values,
-              bool printKey, std::string& out) {
+void DumpNode(const std::wstring& path,
+              const std::map<std::wstring, std::wstring, NameLess>& values, bool printKey,
+              std::string& out) {
     if (printKey || !values.empty()) out += Utf8(path) + "\n";
     for (const auto& value : values) {
         out += "  ";
@@ -387,8 +393,8 @@ void DumpNode(const std::wstring& path, const std::map<std::wstring, std::wstrin
 
 std::string RegistryDouble::Dump() const {
     std::string out;
-    const HKEY order[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,  HKEY_LOCAL_MACHINE, HKEY_USERS,
-                          HKEY_PERFORMANCE_DATA, HKEY_DYN_DATA, HKEY_CURRENT_CONFIG};
+    const HKEY order[] = {HKEY_CLASSES_ROOT,     HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
+                          HKEY_PERFORMANCE_DATA, HKEY_DYN_DATA,     HKEY_CURRENT_CONFIG};
     for (HKEY root : order) {
         const std::shared_ptr<Node> node = Root(root);
         // Depth first, each key before its subkeys.

@@ -17,8 +17,8 @@ namespace pvt::test {
 
 // The kinds of operation, for fault injection.
 enum class RegistryOp {
-    OpenRead,     // OpenKey for reading only
-    OpenWrite,    // OpenKey for writing, or for reading and writing
+    OpenRead,   // OpenKey for reading only
+    OpenWrite,  // OpenKey for writing, or for reading and writing
     Create,
     SetValue,
     DeleteValue,

@@ -180,8 +180,7 @@ TEST_F(AllocationSweepTest, Connect) {
         LONG id = -77;
         IUnknown* set = reinterpret_cast<IUnknown*>(1);
         SweepAllocations(
-            "Connect",
-            [&] { return correlation->Connect(fake.source.Get(), 2, &id, &set); },
+            "Connect", [&] { return correlation->Connect(fake.source.Get(), 2, &id, &set); },
             [&](long n) {
                 EXPECT_EQ(-77, id) << "id written after failure " << n;
                 EXPECT_EQ(fakeCounts, fake.Counts()) << n;

@@ -56,7 +56,8 @@ struct Outcome {
 void Iterate(int index, FakeConnection& fake, const std::vector<double>& expected,
              Outcome& outcome) {
     auto problem = [&](const std::string& what) {
-        if (outcome.wrong++ == 0) outcome.firstProblem = std::string(kCatalogue[index].name) + ": " + what;
+        if (outcome.wrong++ == 0)
+            outcome.firstProblem = std::string(kCatalogue[index].name) + ": " + what;
     };
     ComPtr<IClassFactory> factory;
     if (Module().GetClassObject(*kClassTable[index].classId, IID_IClassFactory,

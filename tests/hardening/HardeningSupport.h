@@ -3,9 +3,9 @@
 // active registry, and the type library left as it was found.
 #pragma once
 
+#include "com/ModuleResources.h"
 #include "correlations/CorrelationClasses.h"
 #include "doubles/RegistryDouble.h"
-#include "com/ModuleResources.h"
 #include "module/ClassTable.h"
 #include "properties/PropertyCalculator.h"
 #include "registration/Registrar.h"
@@ -220,8 +220,8 @@ inline HRESULT RunScriptTexts(RegistryAccess& registry, int from, int to, bool r
     if (FAILED(hr)) return hr;
     const Replacements replacements = MakeModuleReplacements(path);
     for (int i = from; i < to; ++i) {
-        const std::string_view script = FindModuleResource(
-            L"REGISTRY", MAKEINTRESOURCEW(kCatalogue[i].scriptResourceId));
+        const std::string_view script =
+            FindModuleResource(L"REGISTRY", MAKEINTRESOURCEW(kCatalogue[i].scriptResourceId));
         hr = RunRegistryScript(script, replacements, registering, registry);
         if (FAILED(hr)) return hr;
     }
@@ -300,8 +300,7 @@ inline bool KeyOfClass(const std::string& key, int index) {
     StringFromGUID2(kCatalogue[index].classId, guid, 40);
     const std::string clsid = Upper("\\CLSID\\" + Utf8(guid) + "\\");
     return path.find(progId + "\\") != std::string::npos ||
-           path.find(progId + ".1\\") != std::string::npos ||
-           path.find(clsid) != std::string::npos;
+           path.find(progId + ".1\\") != std::string::npos || path.find(clsid) != std::string::npos;
 }
 
 // The dump without the keys of class index.

@@ -28,8 +28,8 @@ std::vector<Fault> ConstructionFaults() {
         for (HRESULT hr : failures) {
             faults.push_back({"creation fails", [n, hr] { VarHub_FailCreation(n, hr); }, E_FAIL});
         }
-        faults.push_back({"creation gives no object",
-                          [n] { VarHub_FailCreation(n, S_FALSE); }, E_FAIL});
+        faults.push_back(
+            {"creation gives no object", [n] { VarHub_FailCreation(n, S_FALSE); }, E_FAIL});
     }
     // The fourth creation is never made: construction succeeds.
     faults.push_back({"fourth creation", [] { VarHub_FailCreation(4, E_FAIL); }, S_OK});
@@ -40,8 +40,8 @@ std::vector<Fault> ConstructionFaults() {
     }
     // Calls construction does not make ("Phase_Values" has an empty display
     // name and is no enumeration).
-    for (const char* method : {"SetDisplayName", "Clone", "FindVariable", "SetValue",
-                               "SetEnumFlag"}) {
+    for (const char* method :
+         {"SetDisplayName", "Clone", "FindVariable", "SetValue", "SetEnumFlag"}) {
         faults.push_back({method, [method] { VarHub_ThrowIn(method); }, S_OK});
     }
     return faults;
@@ -68,10 +68,10 @@ TEST_F(HostFaultSweepTest, ConstructionOfEveryClassStandaloneAndAggregated) {
                 fault.inject();
                 ++hostFaultsInjected;
                 IUnknown* object = reinterpret_cast<IUnknown*>(1);
-                const HRESULT hr = kClassTable[i].makeInstance(
-                    aggregated ? outer.Get() : nullptr,
-                    aggregated ? IID_IUnknown : IID_ICorrelation,
-                    reinterpret_cast<void**>(&object));
+                const HRESULT hr =
+                    kClassTable[i].makeInstance(aggregated ? outer.Get() : nullptr,
+                                                aggregated ? IID_IUnknown : IID_ICorrelation,
+                                                reinterpret_cast<void**>(&object));
                 VarHub_Reset();
                 EXPECT_EQ(fault.expected, hr) << what;
                 if (hr == S_OK) {
@@ -100,8 +100,7 @@ TEST_F(HostFaultSweepTest, ConnectOfEveryClass) {
         bool useForeignObject;
     };
     const std::vector<ConnectFault> faults = {
-        {"source offers no IConnectionSource", [](FakeConnection&) {}, E_CONNECTION_REFUSED,
-         true},
+        {"source offers no IConnectionSource", [](FakeConnection&) {}, E_CONNECTION_REFUSED, true},
         {"source query throws", [](FakeConnection& c) { c.source->throwOnQuery = true; }, E_FAIL,
          false},
         {"source query fails leaving a pointer",
@@ -117,8 +116,8 @@ TEST_F(HostFaultSweepTest, ConnectOfEveryClass) {
         {"Clone fails leaving a set",
          [](FakeConnection&) { VarHub_FailMethodLeaving("Clone", E_OUTOFMEMORY); },
          E_CONNECTION_REFUSED, false},
-        {"Clone succeeds without a set", [](FakeConnection&) { VarHub_FailMethod("Clone", S_FALSE); },
-         E_CONNECTION_REFUSED, false},
+        {"Clone succeeds without a set",
+         [](FakeConnection&) { VarHub_FailMethod("Clone", S_FALSE); }, E_CONNECTION_REFUSED, false},
         {"Clone throws", [](FakeConnection&) { VarHub_ThrowIn("Clone"); }, E_FAIL, false},
     };
     for (int i = 0; i < kCatalogueSize; ++i) {
@@ -136,10 +135,10 @@ TEST_F(HostFaultSweepTest, ConnectOfEveryClass) {
             ++hostFaultsInjected;
             LONG id = -77;
             IUnknown* set = reinterpret_cast<IUnknown*>(1);
-            IUnknown* source = fault.useForeignObject
-                                   ? static_cast<IUnknown*>(foreign.Get())
-                                   : static_cast<IUnknown*>(static_cast<IConnectionSource*>(
-                                         fake.source.Get()));
+            IUnknown* source =
+                fault.useForeignObject
+                    ? static_cast<IUnknown*>(foreign.Get())
+                    : static_cast<IUnknown*>(static_cast<IConnectionSource*>(fake.source.Get()));
             const HRESULT hr = correlation->Connect(source, 1, &id, &set);
             VarHub_Reset();
             fake.source->throwOnQuery = false;
@@ -184,8 +183,7 @@ std::vector<CalculateFault> CalculateFaults() {
              c.source->leaveOnFailure = true;
          },
          denied, 0, false},
-        {"IsReady fails", [](FakeConnection& c) { c.item->readyResult = E_FAIL; }, S_OK, 4,
-         false},
+        {"IsReady fails", [](FakeConnection& c) { c.item->readyResult = E_FAIL; }, S_OK, 4, false},
         {"IsReady says not ready", [](FakeConnection& c) { c.item->ready = 0; }, S_OK, 0, false},
         {"IsReady throws", [](FakeConnection& c) { c.item->throwOnIsReady = true; }, E_FAIL, 0,
          false},
@@ -207,8 +205,8 @@ std::vector<CalculateFault> CalculateFaults() {
              c.fluid->leaveOnFailure = true;
          },
          E_FAIL, 0, false},
-        {"item Release throws", [](FakeConnection& c) { c.item->throwOnRelease = true; }, E_FAIL,
-         4, false},
+        {"item Release throws", [](FakeConnection& c) { c.item->throwOnRelease = true; }, E_FAIL, 4,
+         false},
         {"fluid Release throws", [](FakeConnection& c) { c.fluid->throwOnRelease = true; }, E_FAIL,
          0, false},
         {"fluid without IFluidPropertySource",
@@ -216,27 +214,26 @@ std::vector<CalculateFault> CalculateFaults() {
          false},
         {"fluid query throws", [](FakeConnection& c) { c.fluid->throwOnQuery = true; }, E_FAIL, 0,
          false},
-        {"FindVariable fails",
-         [](FakeConnection&) { VarHub_FailMethod("FindVariable", E_FAIL); }, E_FAIL, 0, false},
+        {"FindVariable fails", [](FakeConnection&) { VarHub_FailMethod("FindVariable", E_FAIL); },
+         E_FAIL, 0, false},
         {"FindVariable gives no object",
          [](FakeConnection&) { VarHub_FailMethod("FindVariable", S_FALSE); }, S_OK, 0, false},
-        {"FindVariable throws", [](FakeConnection&) { VarHub_ThrowIn("FindVariable"); }, E_FAIL,
-         0, false},
+        {"FindVariable throws", [](FakeConnection&) { VarHub_ThrowIn("FindVariable"); }, E_FAIL, 0,
+         false},
         {"FindVariable fails leaving a variable",
          [](FakeConnection&) { VarHub_FailMethodLeaving("FindVariable", E_FAIL); }, E_FAIL, 0,
          false},
         {"found object is no variable",
          [](FakeConnection&) { VarHub_SetFindGivesForeignObject(1); }, S_OK, 0, false},
-        {"SetValue fails", [](FakeConnection&) { VarHub_FailMethod("SetValue", E_FAIL); }, S_OK,
-         4, false},
-        {"SetValue throws", [](FakeConnection&) { VarHub_ThrowIn("SetValue"); }, E_FAIL, 1,
+        {"SetValue fails", [](FakeConnection&) { VarHub_FailMethod("SetValue", E_FAIL); }, S_OK, 4,
          false},
+        {"SetValue throws", [](FakeConnection&) { VarHub_ThrowIn("SetValue"); }, E_FAIL, 1, false},
         {"GetPropertyBlock fails", [](FakeConnection& c) { c.fluid->fetchResult = E_FAIL; }, S_OK,
          4, true},
         {"GetPropertyBlock throws", [](FakeConnection& c) { c.fluid->throwOnFetch = true; }, S_OK,
          4, true},
-        {"IsUnchanged throws", [](FakeConnection& c) { c.fluid->throwOnUnchanged = true; }, S_OK,
-         4, true},
+        {"IsUnchanged throws", [](FakeConnection& c) { c.fluid->throwOnUnchanged = true; }, S_OK, 4,
+         true},
     };
 }
 
@@ -372,10 +369,10 @@ TEST_F(HostFaultSweepTest, ThrowingSourceReleaseWhenTheConnectionGoes) {
 // that Calculate or Connect makes: the call finishes on a live object, and
 // the object goes when the outermost call returns.
 struct Callback {
-    const char* call;     // the host call that calls back
-    bool cleanup;         // Cleanup instead of the last Release
+    const char* call;  // the host call that calls back
+    bool cleanup;      // Cleanup instead of the last Release
     bool aggregated;
-    bool connect;         // during Connect instead of Calculate
+    bool connect;  // during Connect instead of Calculate
 };
 
 struct CallbackState {
@@ -395,12 +392,12 @@ struct CallbackState {
 
 TEST_F(HostFaultSweepTest, HostLetsGoOfTheObjectDuringACall) {
     const Callback callbacks[] = {
-        {"GetItem", false, false, false},          {"IsReady", false, false, false},
-        {"FindVariable", false, false, false},     {"GetPropertyBlock", false, false, false},
-        {"SetValue", false, false, false},         {"GetPropertyBlock", false, true, false},
-        {"GetItem", true, false, false},           {"IsReady", true, false, false},
-        {"GetFluid", true, false, false},          {"FindVariable", true, false, false},
-        {"QueryInterface", false, false, true},    {"QueryInterface", false, true, true},
+        {"GetItem", false, false, false},       {"IsReady", false, false, false},
+        {"FindVariable", false, false, false},  {"GetPropertyBlock", false, false, false},
+        {"SetValue", false, false, false},      {"GetPropertyBlock", false, true, false},
+        {"GetItem", true, false, false},        {"IsReady", true, false, false},
+        {"GetFluid", true, false, false},       {"FindVariable", true, false, false},
+        {"QueryInterface", false, false, true}, {"QueryInterface", false, true, true},
     };
     for (const Callback& c : callbacks) {
         const std::string what = std::string(c.call) + (c.cleanup ? ", Cleanup" : ", Release") +
@@ -416,8 +413,8 @@ TEST_F(HostFaultSweepTest, HostLetsGoOfTheObjectDuringACall) {
                                                     c.aggregated ? IID_IUnknown : IID_ICorrelation,
                                                     reinterpret_cast<void**>(&owner)));
         ICorrelation* correlation = nullptr;
-        ASSERT_EQ(S_OK, owner->QueryInterface(IID_ICorrelation,
-                                              reinterpret_cast<void**>(&correlation)));
+        ASSERT_EQ(S_OK,
+                  owner->QueryInterface(IID_ICorrelation, reinterpret_cast<void**>(&correlation)));
         correlation->Release();  // used through owner's reference, as an outer object does
         LONG id = 0;
         IUnknown* set = nullptr;

@@ -8,14 +8,14 @@
 // PVT_FUZZ_CASES sets the number of cases (100000 by default), PVT_FUZZ_SEED
 // the seed; a failure names the case, which PVT_FUZZ_FIRST and
 // PVT_FUZZ_CASES=1 run alone.
-#include "hardening/HardeningSupport.h"
 #include "com/ModuleResources.h"
+#include "hardening/HardeningSupport.h"
 #include "registration/Registrar.h"
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <set>
 #include <thread>
@@ -33,19 +33,51 @@ std::size_t Below(Random& random, std::size_t n) {
 std::vector<std::string> ClassScripts() {
     std::vector<std::string> scripts;
     for (int i = 0; i < kCatalogueSize; ++i) {
-        const std::string_view script = FindModuleResource(
-            L"REGISTRY", MAKEINTRESOURCEW(kCatalogue[i].scriptResourceId));
+        const std::string_view script =
+            FindModuleResource(L"REGISTRY", MAKEINTRESOURCEW(kCatalogue[i].scriptResourceId));
         scripts.emplace_back(script.substr(0, script.find('\0')));
     }
     return scripts;
 }
 
-const char* const kTokens[] = {
-    "{", "}", "=", "'", "''", " ", "\t", "\r\n", "%", "%%", "%MODULE%", "%Module_Raw%",
-    "%APPID%", "%NOSUCHNAME%", "%0123456789012345678901234567890123%", "NoRemove",
-    "ForceRemove", "noremove", "val", "s", "d", "HKCR", "HKLM", "HKEY_CLASSES_ROOT", "HKXX",
-    "CLSID", "TypeLib", "Interface", "AppID", "\\", "a\\b", "'x y'", "'it''s'", "''''",
-    "{4DF4A90C-3E4E-4a2e-8186-3C9042C91674}", "InprocServer32", "\xE9\xFF\x80", "\x01"};
+const char* const kTokens[] = {"{",
+                               "}",
+                               "=",
+                               "'",
+                               "''",
+                               " ",
+                               "\t",
+                               "\r\n",
+                               "%",
+                               "%%",
+                               "%MODULE%",
+                               "%Module_Raw%",
+                               "%APPID%",
+                               "%NOSUCHNAME%",
+                               "%0123456789012345678901234567890123%",
+                               "NoRemove",
+                               "ForceRemove",
+                               "noremove",
+                               "val",
+                               "s",
+                               "d",
+                               "HKCR",
+                               "HKLM",
+                               "HKEY_CLASSES_ROOT",
+                               "HKXX",
+                               "CLSID",
+                               "TypeLib",
+                               "Interface",
+                               "AppID",
+                               "\\",
+                               "a\\b",
+                               "'x y'",
+                               "'it''s'",
+                               "''''",
+                               "{4DF4A90C-3E4E-4a2e-8186-3C9042C91674}",
+                               "InprocServer32",
+                               "\xE9\xFF\x80",
+                               "\x01"};
 
 std::string RandomToken(Random& random) {
     switch (Below(random, 8)) {
@@ -67,7 +99,8 @@ void Mutate(std::string& script, Random& random, const std::vector<std::string>&
     const std::size_t at = Below(random, script.size() + 1);
     switch (Below(random, 7)) {
         case 0:
-            if (!script.empty()) script[Below(random, script.size())] ^= static_cast<char>(1 << Below(random, 8));
+            if (!script.empty())
+                script[Below(random, script.size())] ^= static_cast<char>(1 << Below(random, 8));
             break;
         case 1:
             if (!script.empty()) script[Below(random, script.size())] = static_cast<char>(random());
@@ -93,9 +126,9 @@ void Mutate(std::string& script, Random& random, const std::vector<std::string>&
     }
 }
 
-const wchar_t* const kNames[] = {L"A",     L"b",        L"Key",      L"CLSID", L"TypeLib",
-                                 L"'x y'", L"''",       L"%MODULE%", L"k%%",   L"Interface",
-                                 L"'{}'",  L"'='",      L"Sub",      L"a"};
+const wchar_t* const kNames[] = {L"A",     L"b",   L"Key",      L"CLSID", L"TypeLib",
+                                 L"'x y'", L"''",  L"%MODULE%", L"k%%",   L"Interface",
+                                 L"'{}'",  L"'='", L"Sub",      L"a"};
 
 // A script from the grammar, with keys drawn from a small pool of names so
 // that items meet, and now and then a structural slip.
@@ -109,9 +142,14 @@ void GenerateItems(std::wstring& out, Random& random, int depth) {
             continue;
         }
         switch (Below(random, 5)) {
-            case 0: out += L" NoRemove"; break;
-            case 1: out += L" ForceRemove"; break;
-            default: break;
+            case 0:
+                out += L" NoRemove";
+                break;
+            case 1:
+                out += L" ForceRemove";
+                break;
+            default:
+                break;
         }
         out += L" ";
         out += kNames[Below(random, std::size(kNames))];
@@ -194,7 +232,8 @@ std::string UnexpectedResidue(const RegistryDouble& registry, const std::set<std
         }
         if (path.empty() || hasChildren) return true;
         const std::size_t slash = path.rfind(L'\\');
-        const std::string name = Upper(Utf8(slash == std::wstring::npos ? path : path.substr(slash + 1)));
+        const std::string name =
+            Upper(Utf8(slash == std::wstring::npos ? path : path.substr(slash + 1)));
         const bool kept = keep.count(name) != 0 || (root == HKEY_CLASSES_ROOT && path == L"CLSID");
         if (!kept && problem.empty()) problem = "key " + Utf8(path);
         return kept;
@@ -204,10 +243,14 @@ std::string UnexpectedResidue(const RegistryDouble& registry, const std::set<std
 }
 
 bool Documented(HRESULT hr, LONG injected) {
-    const LONG errors[] = {ERROR_FILE_NOT_FOUND,  ERROR_ACCESS_DENIED,
-                           ERROR_KEY_DELETED,     ERROR_INVALID_HANDLE,
-                           ERROR_INVALID_PARAMETER, ERROR_NO_MORE_ITEMS,
-                           ERROR_NO_UNICODE_TRANSLATION, injected};
+    const LONG errors[] = {ERROR_FILE_NOT_FOUND,
+                           ERROR_ACCESS_DENIED,
+                           ERROR_KEY_DELETED,
+                           ERROR_INVALID_HANDLE,
+                           ERROR_INVALID_PARAMETER,
+                           ERROR_NO_MORE_ITEMS,
+                           ERROR_NO_UNICODE_TRANSLATION,
+                           injected};
     if (hr == S_OK || hr == DISP_E_EXCEPTION || hr == E_FAIL || hr == E_OUTOFMEMORY) return true;
     for (LONG error : errors) {
         if (error != 0 && hr == HRESULT_FROM_WIN32(error)) return true;
@@ -217,8 +260,8 @@ bool Documented(HRESULT hr, LONG injected) {
 
 struct FuzzTally {
     long cases = 0;
-    long registered = 0;       // register succeeded
-    long roundTrips = 0;       // and unregister succeeded and was checked
+    long registered = 0;  // register succeeded
+    long roundTrips = 0;  // and unregister succeeded and was checked
     long injectedFaults = 0;
 };
 
@@ -300,8 +343,8 @@ TEST_F(RegistrarFuzzTest, MutatedAndGeneratedScripts) {
         auto run = [&](bool registering) {
             return isWide ? RunRegistryScript(std::wstring_view(wide), replacements, registering,
                                               registry)
-                          : RunRegistryScript(std::string_view(narrow), replacements,
-                                              registering, registry);
+                          : RunRegistryScript(std::string_view(narrow), replacements, registering,
+                                              registry);
         };
         const HRESULT registered = run(true);
         ASSERT_TRUE(Documented(registered, injected))
@@ -339,14 +382,15 @@ TEST_F(RegistrarFuzzTest, MutatedAndGeneratedScripts) {
         const std::set<std::string> keep = NoRemoveNames(expanded, valueNames);
         const std::string residue = UnexpectedResidue(registry, keep, valueNames);
         ASSERT_EQ("", residue) << "case " << c << " left behind after unregistering:\n"
-                               << registry.Dump() << "\nscript:\n" << Utf8(expanded);
+                               << registry.Dump() << "\nscript:\n"
+                               << Utf8(expanded);
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("[ fuzz     ] %ld cases (seed %llu) in %.1f s: %ld registered, %ld round trips "
-                "checked, %ld with a registry fault\n",
-                tally.cases, seed, seconds, tally.registered, tally.roundTrips,
-                tally.injectedFaults);
+    std::printf(
+        "[ fuzz     ] %ld cases (seed %llu) in %.1f s: %ld registered, %ld round trips "
+        "checked, %ld with a registry fault\n",
+        tally.cases, seed, seconds, tally.registered, tally.roundTrips, tally.injectedFaults);
     EXPECT_GT(tally.roundTrips, tally.cases / 50) << "too few scripts got through";
 }
 
@@ -358,10 +402,10 @@ TEST_F(RegistrarFuzzTest, EmptyKeyNameIsASyntaxError) {
                                   L"HKCR { A { val V = s 'v' } NoRemove CLSID { '' { B } } }"}) {
         const std::unique_ptr<RegistryDouble> registry = MachineRegistry();
         const std::string before = registry->Dump();
-        EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScript(std::wstring_view(script), Replacements(),
-                                                      true, *registry));
-        EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScript(std::wstring_view(script), Replacements(),
-                                                      false, *registry));
+        EXPECT_EQ(DISP_E_EXCEPTION,
+                  RunRegistryScript(std::wstring_view(script), Replacements(), true, *registry));
+        EXPECT_EQ(DISP_E_EXCEPTION,
+                  RunRegistryScript(std::wstring_view(script), Replacements(), false, *registry));
         EXPECT_EQ(before, registry->Dump());
         EXPECT_TRUE(registry->Log().empty()) << Utf8(script);
     }
@@ -376,8 +420,8 @@ TEST_F(RegistrarFuzzTest, DeepNesting) {
         for (std::size_t i = 0; i < depth; ++i) script += L" }";
         script += L" }";
         RegistryDouble registry;
-        const HRESULT registered = RunRegistryScript(std::wstring_view(script), Replacements(),
-                                                     true, registry);
+        const HRESULT registered =
+            RunRegistryScript(std::wstring_view(script), Replacements(), true, registry);
         // The block is one level, each key below it another.
         EXPECT_EQ(depth < 256 ? S_OK : DISP_E_EXCEPTION, registered) << depth;
         EXPECT_EQ(0, registry.OpenHandles());

@@ -118,19 +118,19 @@ TEST_F(RegistryFaultSweepTest, EachClassRegisteringOverAnExistingRegistration) {
         SCOPED_TRACE(kCatalogue[k].name);
         const std::vector<ScriptStep> before = {{k, true}, {Neighbour(k), true}};
         const std::string full = DumpAfter(before);
-        SweepOperations(
-            [&](RegistryDouble& r) { ApplySteps(r, before); },
-            [k] { return kClassTable[k].registration(true); },
-            [&](RegistryDouble& r, HRESULT hr, long n, LONG error) {
-                if (hr == S_OK) {
-                    EXPECT_EQ(full, r.Dump()) << "passed over operation " << n;
-                } else {
-                    // The block was taken back: this class is gone, the
-                    // other is as it was.
-                    EXPECT_TRUE(RegistryFailure(hr, error)) << n << ": 0x" << std::hex << hr;
-                    EXPECT_EQ(DumpWithoutClass(full, k), r.Dump()) << "operation " << n;
-                }
-            });
+        SweepOperations([&](RegistryDouble& r) { ApplySteps(r, before); },
+                        [k] { return kClassTable[k].registration(true); },
+                        [&](RegistryDouble& r, HRESULT hr, long n, LONG error) {
+                            if (hr == S_OK) {
+                                EXPECT_EQ(full, r.Dump()) << "passed over operation " << n;
+                            } else {
+                                // The block was taken back: this class is gone, the
+                                // other is as it was.
+                                EXPECT_TRUE(RegistryFailure(hr, error))
+                                    << n << ": 0x" << std::hex << hr;
+                                EXPECT_EQ(DumpWithoutClass(full, k), r.Dump()) << "operation " << n;
+                            }
+                        });
     }
 }
 
@@ -140,21 +140,21 @@ TEST_F(RegistryFaultSweepTest, EachClassUnregistering) {
         const std::vector<ScriptStep> before = {{k, true}, {Neighbour(k), true}};
         const std::string full = DumpAfter(before);
         const std::string removed = DumpAfter({{k, true}, {Neighbour(k), true}, {k, false}});
-        SweepOperations(
-            [&](RegistryDouble& r) { ApplySteps(r, before); },
-            [k] { return kClassTable[k].registration(false); },
-            [&](RegistryDouble& r, HRESULT hr, long n, LONG error) {
-                if (hr == S_OK) {
-                    EXPECT_EQ(removed, r.Dump()) << "passed over operation " << n;
-                    return;
-                }
-                EXPECT_EQ(HRESULT_FROM_WIN32(error), hr) << "operation " << n;
-                // The other class untouched; this one may be partly
-                // removed, and unregistering it again finishes the job.
-                EXPECT_EQ(DumpWithoutClass(full, k), DumpWithoutClass(r.Dump(), k)) << n;
-                EXPECT_EQ(S_OK, RunScriptTexts(r, k, k + 1, false)) << n;
-                EXPECT_EQ(removed, r.Dump()) << n;
-            });
+        SweepOperations([&](RegistryDouble& r) { ApplySteps(r, before); },
+                        [k] { return kClassTable[k].registration(false); },
+                        [&](RegistryDouble& r, HRESULT hr, long n, LONG error) {
+                            if (hr == S_OK) {
+                                EXPECT_EQ(removed, r.Dump()) << "passed over operation " << n;
+                                return;
+                            }
+                            EXPECT_EQ(HRESULT_FROM_WIN32(error), hr) << "operation " << n;
+                            // The other class untouched; this one may be partly
+                            // removed, and unregistering it again finishes the job.
+                            EXPECT_EQ(DumpWithoutClass(full, k), DumpWithoutClass(r.Dump(), k))
+                                << n;
+                            EXPECT_EQ(S_OK, RunScriptTexts(r, k, k + 1, false)) << n;
+                            EXPECT_EQ(removed, r.Dump()) << n;
+                        });
     }
 }
 
@@ -163,21 +163,21 @@ TEST_F(RegistryFaultSweepTest, RegisterServer) {
     TypeLibraryRestorer restorer;
     const std::vector<std::string> prefixes = RegisteredPrefixDumps();
     long failures = 0;
-    SweepOperations(
-        [](RegistryDouble&) {}, [] { return RegisterServer(kClassTable); },
-        [&](RegistryDouble& r, HRESULT hr, long n, LONG error) {
-            const std::string dump = r.Dump();
-            if (hr == S_OK) {
-                EXPECT_EQ(prefixes.back(), dump) << "passed over operation " << n;
-                return;
-            }
-            ++failures;
-            EXPECT_TRUE(RegistryFailure(hr, error)) << n;
-            std::size_t k = 0;
-            while (k < prefixes.size() && prefixes[k] != dump) ++k;
-            EXPECT_LT(k, prefixes.size() - 1) << "operation " << n << ": a class half-registered";
-        },
-        WholeRunStride(), WholeRunStride() == 1);
+    SweepOperations([](RegistryDouble&) {}, [] { return RegisterServer(kClassTable); },
+                    [&](RegistryDouble& r, HRESULT hr, long n, LONG error) {
+                        const std::string dump = r.Dump();
+                        if (hr == S_OK) {
+                            EXPECT_EQ(prefixes.back(), dump) << "passed over operation " << n;
+                            return;
+                        }
+                        ++failures;
+                        EXPECT_TRUE(RegistryFailure(hr, error)) << n;
+                        std::size_t k = 0;
+                        while (k < prefixes.size() && prefixes[k] != dump) ++k;
+                        EXPECT_LT(k, prefixes.size() - 1)
+                            << "operation " << n << ": a class half-registered";
+                    },
+                    WholeRunStride(), WholeRunStride() == 1);
     EXPECT_GT(failures, 0);
 }
 

@@ -74,7 +74,8 @@ protected:
             ComPtr<IUnknown> variable;
             static_cast<IHostVariableSet*>(set)->FindVariable(L"Phase_Values",
                                                               variable.GetAddressOf());
-            good = VarHub_Value(variable.Get(), 1) == fake.fluid->block.slots[kCatalogue[index].slot][0];
+            good = VarHub_Value(variable.Get(), 1) ==
+                   fake.fluid->block.slots[kCatalogue[index].slot][0];
         }
         if (correlation->Disconnect(id) != S_OK) return false;
         return good && correlation.Reset() == 0;
@@ -107,10 +108,11 @@ TEST_F(SoakTest, CreateConnectCalculateDisconnectRelease) {
     const long liveAtEnd = LiveAllocations();
     const char* source = nullptr;
     const SIZE_T bytesAtEnd = PrivateBytes(&source);
-    std::printf("[ soak     ] %ld cycles (+%ld warm-up) in %.1f s; private bytes (%s) %.2f MB "
-                "after warm-up, %.2f MB at the end; operator-new blocks %ld -> %ld\n",
-                cycles, warmUp, seconds, source, bytesAtWarmUp / 1048576.0,
-                bytesAtEnd / 1048576.0, liveAtWarmUp, liveAtEnd);
+    std::printf(
+        "[ soak     ] %ld cycles (+%ld warm-up) in %.1f s; private bytes (%s) %.2f MB "
+        "after warm-up, %.2f MB at the end; operator-new blocks %ld -> %ld\n",
+        cycles, warmUp, seconds, source, bytesAtWarmUp / 1048576.0, bytesAtEnd / 1048576.0,
+        liveAtWarmUp, liveAtEnd);
 
     EXPECT_EQ(0, bad);
     EXPECT_EQ(liveAtWarmUp, liveAtEnd) << "the module's own allocations grew";

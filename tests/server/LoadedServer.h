@@ -77,8 +77,8 @@ protected:
     // The class object of classId as IClassFactory; null on failure.
     IClassFactory* Factory(REFCLSID classId) {
         IClassFactory* factory = nullptr;
-        EXPECT_EQ(S_OK, GetClassObject(classId, IID_IClassFactory,
-                                       reinterpret_cast<void**>(&factory)));
+        EXPECT_EQ(S_OK,
+                  GetClassObject(classId, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
         return factory;
     }
 

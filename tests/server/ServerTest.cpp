@@ -85,14 +85,16 @@ TEST_F(ServerTest, UnservedClassesWrongInterfacesAndNullOutPointersFail) {
         EXPECT_EQ(nullptr, object);
     }
     IUnknown* object = kGarbage;
-    EXPECT_EQ(E_NOINTERFACE, GetClassObject(kGor, IID_IDispatch, reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(E_NOINTERFACE,
+              GetClassObject(kGor, IID_IDispatch, reinterpret_cast<void**>(&object)));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(E_POINTER, GetClassObject(kGor, IID_IClassFactory, nullptr));
 
     IClassFactory* factory = Factory(kGor);
     ASSERT_NE(nullptr, factory);
     object = kGarbage;
-    EXPECT_EQ(E_NOINTERFACE, factory->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(E_NOINTERFACE,
+              factory->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&object)));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(E_POINTER, factory->QueryInterface(IID_IUnknown, nullptr));
     EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
@@ -120,7 +122,8 @@ TEST_F(ServerTest, AggregateHandsOutInterfacesThatCountOnTheOuterObject) {
     const LONG hubObjects = VarHub_LiveObjects();
     CountingOuter outer;
     IUnknown* inner = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
+    ASSERT_EQ(S_OK,
+              factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
     factory->Release();
     outer.inner = inner;
     EXPECT_EQ(1, outer.count);
@@ -170,7 +173,8 @@ TEST_F(ServerTest, StandaloneIdentityIsThePrimaryPointer) {
     IClassFactory* factory = Factory(kGor);
     ASSERT_NE(nullptr, factory);
     IUnknown* object = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+    ASSERT_EQ(S_OK,
+              factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
     factory->Release();
 
     IUnknown* unknown = nullptr;
@@ -194,8 +198,8 @@ TEST_F(ServerTest, StandaloneIdentityIsThePrimaryPointer) {
     EXPECT_EQ(6u, object->Release());
 
     IUnknown* nothing = kGarbage;
-    EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(IID_IClassFactory,
-                                                    reinterpret_cast<void**>(&nothing)));
+    EXPECT_EQ(E_NOINTERFACE,
+              object->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&nothing)));
     EXPECT_EQ(nullptr, nothing);
     EXPECT_EQ(E_POINTER, object->QueryInterface(IID_IUnknown, nullptr));
 
@@ -210,8 +214,10 @@ TEST_F(ServerTest, LiveObjectsAndServerLocksKeepTheModuleLoaded) {
     ASSERT_NE(nullptr, factory);
     ICorrelation* first = nullptr;
     ICorrelation* second = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, kCorrelation, reinterpret_cast<void**>(&first)));
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, kCorrelation, reinterpret_cast<void**>(&second)));
+    ASSERT_EQ(S_OK,
+              factory->CreateInstance(nullptr, kCorrelation, reinterpret_cast<void**>(&first)));
+    ASSERT_EQ(S_OK,
+              factory->CreateInstance(nullptr, kCorrelation, reinterpret_cast<void**>(&second)));
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     factory->Release();
     EXPECT_EQ(S_FALSE, CanUnloadNow());
@@ -234,8 +240,8 @@ TEST_F(ServerTest, FailedConstructionReturnsItsFailureAndHoldsNothing) {
         VarHub_Reset();
         VarHub_FailCreation(failing, E_FAIL);
         IUnknown* object = kGarbage;
-        EXPECT_EQ(E_FAIL, factory->CreateInstance(nullptr, IID_IUnknown,
-                                                  reinterpret_cast<void**>(&object)))
+        EXPECT_EQ(E_FAIL,
+                  factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)))
             << "host object " << failing;
         EXPECT_EQ(nullptr, object);
         EXPECT_EQ(hubObjects, VarHub_LiveObjects());
@@ -244,8 +250,8 @@ TEST_F(ServerTest, FailedConstructionReturnsItsFailureAndHoldsNothing) {
         VarHub_Reset();
         VarHub_FailCreation(failing, E_FAIL);
         object = kGarbage;
-        EXPECT_EQ(E_FAIL, factory->CreateInstance(&outer, IID_IUnknown,
-                                                  reinterpret_cast<void**>(&object)));
+        EXPECT_EQ(E_FAIL,
+                  factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&object)));
         EXPECT_EQ(nullptr, object);
         EXPECT_EQ(1, outer.count);
         EXPECT_EQ(hubObjects, VarHub_LiveObjects());

@@ -27,8 +27,9 @@ class CorrelationFixtureOf : public HostFixture {
 protected:
     void SetUp() override {
         HostFixture::SetUp();
-        ASSERT_EQ(S_OK, CComObject<T>::CreateInstance(
-                            IID_ICorrelation, reinterpret_cast<void**>(correlation.GetAddressOf())));
+        ASSERT_EQ(S_OK,
+                  CComObject<T>::CreateInstance(
+                      IID_ICorrelation, reinterpret_cast<void**>(correlation.GetAddressOf())));
         VarHub_Reset();
     }
 

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "VarHubControl.h"
-#include "doubles/Fakes.h"
 #include "com/ComModule.h"
+#include "doubles/Fakes.h"
 #include "support/AllocationFailure.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The COM server layer from the inside: creation under allocation failure,
 // the class-object cache of a class table, the termination list of the
 // module object, and reference changes made while a wrapper is destroyed.
-#include "correlations/CorrelationClasses.h"
 #include "com/ClassFactory.h"
 #include "com/ComModule.h"
+#include "correlations/CorrelationClasses.h"
 #include "support/HostFixture.h"
 #include "support/TestAccess.h"
 
@@ -61,8 +61,8 @@ public:
         const LONG count = --count_;
         if (count == 0) {
             IUnknown* identity = nullptr;
-            if (SUCCEEDED(owner_->QueryInterface(IID_IUnknown,
-                                                 reinterpret_cast<void**>(&identity)))) {
+            if (SUCCEEDED(
+                    owner_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)))) {
                 identity->Release();
             }
             owner_->AddRef();
@@ -91,7 +91,8 @@ void AddCallbackRecord(CCorrelation& correlation, IUnknown* owner) {
     auto record = std::make_unique<CConnectionInfo>();
     auto* source = new CallbackSource(owner);
     record->source.Attach(source);  // the record keeps the creator's reference
-    record->connectionId = static_cast<LONG>(CorrelationTestAccess::connections(correlation).size()) + 1;
+    record->connectionId =
+        static_cast<LONG>(CorrelationTestAccess::connections(correlation).size()) + 1;
     CorrelationTestAccess::connections(correlation).push_back(std::move(record));
 }
 
@@ -179,16 +180,16 @@ TEST_F(ComServerTest, AllocationFailureWhileMakingAClassObjectLeavesNothing) {
                                     reinterpret_cast<void**>(&classObject)));
     EXPECT_EQ(0, Module().GetLockCount());
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK, classObject->QueryInterface(IID_IClassFactory,
-                                                reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK,
+              classObject->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     EXPECT_EQ(1, Module().GetLockCount());
 
     // Running out of memory inside CreateInstance: the same answer.
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
     {
         ScopedAllocationFailure failure(1);
-        EXPECT_EQ(E_OUTOFMEMORY,
-                  factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+        EXPECT_EQ(E_OUTOFMEMORY, factory->CreateInstance(nullptr, IID_IUnknown,
+                                                         reinterpret_cast<void**>(&object)));
     }
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(1, Module().GetLockCount());
@@ -234,8 +235,7 @@ protected:
         {&CLSID_BubblePtPressure, nullptr, &CountingMakeClassObject,
          &MakeInstance<CBubblePtPressure>, nullptr},
         {&CLSID_GOR, nullptr, &CountingMakeClassObject, &MakeInstance<CGOR>, nullptr},
-        {&CLSID_GOR, nullptr, &CountingMakeClassObject, &MakeInstance<CBubblePtPressure>,
-         nullptr},
+        {&CLSID_GOR, nullptr, &CountingMakeClassObject, &MakeInstance<CBubblePtPressure>, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     CComModule module;
@@ -276,9 +276,8 @@ TEST_F(FreshTableTest, MakesEachClassObjectOnceAndHandsOutTheCachedOne) {
 TEST_F(FreshTableTest, AFailedMakeIsReportedAndTriedAgain) {
     nextMakeResult = E_OUTOFMEMORY;
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
-    EXPECT_EQ(E_OUTOFMEMORY,
-              module.GetClassObject(CLSID_BubblePtPressure, IID_IClassFactory,
-                                    reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(E_OUTOFMEMORY, module.GetClassObject(CLSID_BubblePtPressure, IID_IClassFactory,
+                                                   reinterpret_cast<void**>(&object)));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(nullptr, table[0].cachedClassObject);
 
@@ -290,15 +289,14 @@ TEST_F(FreshTableTest, AFailedMakeIsReportedAndTriedAgain) {
 
 TEST_F(FreshTableTest, UnknownClassOrInterfaceLeavesTheOutPointerNull) {
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
-              module.GetClassObject(IID_ICorrelation, IID_IUnknown,
-                                    reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(IID_ICorrelation, IID_IUnknown,
+                                                               reinterpret_cast<void**>(&object)));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(0, makes);
 
     object = reinterpret_cast<IUnknown*>(1);
-    EXPECT_EQ(E_NOINTERFACE, module.GetClassObject(CLSID_GOR, IID_IDispatch,
-                                                   reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(E_NOINTERFACE,
+              module.GetClassObject(CLSID_GOR, IID_IDispatch, reinterpret_cast<void**>(&object)));
     EXPECT_EQ(nullptr, object);
     EXPECT_NE(nullptr, table[1].cachedClassObject) << "made and cached all the same";
 
@@ -306,9 +304,9 @@ TEST_F(FreshTableTest, UnknownClassOrInterfaceLeavesTheOutPointerNull) {
 
     CComModule withoutTable;
     object = reinterpret_cast<IUnknown*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
-              withoutTable.GetClassObject(CLSID_GOR, IID_IUnknown,
-                                          reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(
+        CLASS_E_CLASSNOTAVAILABLE,
+        withoutTable.GetClassObject(CLSID_GOR, IID_IUnknown, reinterpret_cast<void**>(&object)));
     EXPECT_EQ(nullptr, object);
 }
 
@@ -404,7 +402,8 @@ TEST_F(ComServerTest, ReferenceChangesDuringAggregateDestructionGoToTheOuterObje
                                                     reinterpret_cast<void**>(&inner)));
     outer.inner = inner;
     ICorrelation* correlation = nullptr;
-    ASSERT_EQ(S_OK, inner->QueryInterface(IID_ICorrelation, reinterpret_cast<void**>(&correlation)));
+    ASSERT_EQ(S_OK,
+              inner->QueryInterface(IID_ICorrelation, reinterpret_cast<void**>(&correlation)));
     EXPECT_EQ(2, outer.count);
     auto* aggregate = static_cast<CComAggObject<CBubblePtPressure>*>(inner);
     AddCallbackRecord(aggregate->Contained(), correlation);
@@ -466,8 +465,8 @@ TEST_F(ComServerTest, LockServerUnlocksOnlyWhatItLocked) {
     ASSERT_EQ(S_OK, MakeClassObject(&MakeInstance<CGOR>, IID_IClassFactory,
                                     reinterpret_cast<void**>(&factory)));
     IUnknown* object = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown,
-                                            reinterpret_cast<void**>(&object)));
+    ASSERT_EQ(S_OK,
+              factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
     const LONG withObject = Module().GetLockCount();
     EXPECT_EQ(S_OK, factory->LockServer(FALSE)) << "nothing locked: changes nothing";
     EXPECT_EQ(withObject, Module().GetLockCount());
@@ -495,8 +494,7 @@ TEST_F(ComServerTest, OwnVirtualOperationsFollowIDispatchInTheirOrder) {
     for (bool aggregated : {false, true}) {
         CountingOuter outer;
         IUnknown* made = nullptr;
-        ASSERT_EQ(S_OK, MakeInstance<CBubblePtPressure>(aggregated ? &outer : nullptr,
-                                                        IID_IUnknown,
+        ASSERT_EQ(S_OK, MakeInstance<CBubblePtPressure>(aggregated ? &outer : nullptr, IID_IUnknown,
                                                         reinterpret_cast<void**>(&made)));
         void* primary = made;
         if (aggregated) {

@@ -8,7 +8,8 @@ class ConnectionsTest : public CorrelationFixture {
 protected:
     std::vector<LONG> Ids() {
         std::vector<LONG> ids;
-        for (auto& record : CorrelationTestAccess::connections(*Object())) ids.push_back(record->connectionId);
+        for (auto& record : CorrelationTestAccess::connections(*Object()))
+            ids.push_back(record->connectionId);
         return ids;
     }
 };

@@ -46,7 +46,8 @@ TEST_F(CorrelationClassesTest, EachClassHasItsIdentityKindAndSlot) {
         EXPECT_EQ(primary.Get(), own.Get());
         const int other = (i + 1) % kCatalogueSize;  // another class's interface
         void* foreign = reinterpret_cast<void*>(1);
-        EXPECT_EQ(E_NOINTERFACE, correlation->QueryInterface(kCatalogue[other].interfaceId, &foreign));
+        EXPECT_EQ(E_NOINTERFACE,
+                  correlation->QueryInterface(kCatalogue[other].interfaceId, &foreign));
         EXPECT_EQ(nullptr, foreign);
 
         if (expected.slot < 0) continue;
@@ -63,8 +64,8 @@ TEST_F(CorrelationClassesTest, EachClassHasItsIdentityKindAndSlot) {
         ASSERT_EQ(S_OK, correlation->Connect(source.Get(), 1, &id, &set));
         ASSERT_EQ(S_OK, correlation->Calculate(id));
         ComPtr<IUnknown> variable;
-        ASSERT_EQ(S_OK, static_cast<IHostVariableSet*>(set)->FindVariable(
-                            L"Phase_Values", variable.GetAddressOf()));
+        ASSERT_EQ(S_OK, static_cast<IHostVariableSet*>(set)->FindVariable(L"Phase_Values",
+                                                                          variable.GetAddressOf()));
         const double k = expected.slot * 10;
         EXPECT_EQ(k + 4.5, VarHub_Value(variable.Get(), 0));
         EXPECT_EQ(k + 0.5, VarHub_Value(variable.Get(), 1));

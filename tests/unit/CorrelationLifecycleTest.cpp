@@ -49,13 +49,15 @@ TEST_F(CorrelationLifecycleTest, ConstructionMakesTheHostCallsInOrder) {
     EXPECT_EQ(kConstructionCalls, Log(false));
 
     CCorrelation* correlation = AsCorrelation(object);
-    EXPECT_EQ("{4DF4A90C-3E4E-4A2E-8186-3C9042C91674}", CorrelationTestAccess::classIdText(*correlation));
+    EXPECT_EQ("{4DF4A90C-3E4E-4A2E-8186-3C9042C91674}",
+              CorrelationTestAccess::classIdText(*correlation));
     EXPECT_EQ("Bubble Point Pressure", CorrelationTestAccess::displayName(*correlation));
     EXPECT_EQ(2, CorrelationTestAccess::kindCode(*correlation));
     EXPECT_EQ(0, CorrelationTestAccess::integer1(*correlation));
     EXPECT_EQ(0, CorrelationTestAccess::integer4(*correlation));
     EXPECT_TRUE(CorrelationTestAccess::connections(*correlation).empty());
-    EXPECT_TRUE(CorrelationTestAccess::exposedSet(*correlation) && CorrelationTestAccess::templateSet(*correlation) &&
+    EXPECT_TRUE(CorrelationTestAccess::exposedSet(*correlation) &&
+                CorrelationTestAccess::templateSet(*correlation) &&
                 CorrelationTestAccess::phaseVariable(*correlation));
     EXPECT_EQ(1, Module().GetLockCount());
     EXPECT_EQ(0u, object->Release());
@@ -88,28 +90,33 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailingStep{"exposed set", [] { VarHub_FailCreation(1, E_FAIL); }, {}},
         FailingStep{"exposed set given as success without an object",
-                    [] { VarHub_FailCreation(1, S_FALSE); }, {}},
-        FailingStep{"template set", [] { VarHub_FailCreation(2, E_OUTOFMEMORY); },
+                    [] { VarHub_FailCreation(1, S_FALSE); },
+                    {}},
+        FailingStep{"template set",
+                    [] { VarHub_FailCreation(2, E_OUTOFMEMORY); },
                     {"Set#1.Release() -> 0"}},
-        FailingStep{"variable", [] { VarHub_FailCreation(3, E_FAIL); },
+        FailingStep{"variable",
+                    [] { VarHub_FailCreation(3, E_FAIL); },
                     {"Set#1.Release() -> 0", "Set#2.Release() -> 0"}},
         FailingStep{"variable given as success without an object",
                     [] { VarHub_FailCreation(3, S_FALSE); },
                     {"Set#1.Release() -> 0", "Set#2.Release() -> 0"}},
-        FailingStep{"SetTaggedName", [] { VarHub_FailMethod("SetTaggedName", E_ACCESSDENIED); },
-                    {"Set#1.Release() -> 0", "Set#2.Release() -> 0",
-                     "Variable#1.Release() -> 0"}},
-        FailingStep{"SetFlag", [] { VarHub_FailMethod("SetFlag", 0x80040001); },
-                    {"Set#1.Release() -> 0", "Set#2.Release() -> 0",
-                     "Variable#1.Release() -> 0"}},
-        FailingStep{"SetFlag throwing", [] { VarHub_ThrowIn("SetFlag"); },
-                    {"Set#1.Release() -> 0", "Set#2.Release() -> 0",
-                     "Variable#1.Release() -> 0"}},
+        FailingStep{"SetTaggedName",
+                    [] { VarHub_FailMethod("SetTaggedName", E_ACCESSDENIED); },
+                    {"Set#1.Release() -> 0", "Set#2.Release() -> 0", "Variable#1.Release() -> 0"}},
+        FailingStep{"SetFlag",
+                    [] { VarHub_FailMethod("SetFlag", 0x80040001); },
+                    {"Set#1.Release() -> 0", "Set#2.Release() -> 0", "Variable#1.Release() -> 0"}},
+        FailingStep{"SetFlag throwing",
+                    [] { VarHub_ThrowIn("SetFlag"); },
+                    {"Set#1.Release() -> 0", "Set#2.Release() -> 0", "Variable#1.Release() -> 0"}},
         FailingStep{"template set given as success without an object",
-                    [] { VarHub_FailCreation(2, S_FALSE); }, {"Set#1.Release() -> 0"}},
-        FailingStep{"AddVariable", [] { VarHub_FailMethod("AddVariable", E_FAIL); },
-                    {"Set#1.Release() -> 0", "Set#2.Release() -> 0",
-                     "Variable#1.Release() -> 0"}}));
+                    [] { VarHub_FailCreation(2, S_FALSE); },
+                    {"Set#1.Release() -> 0"}},
+        FailingStep{
+            "AddVariable",
+            [] { VarHub_FailMethod("AddVariable", E_FAIL); },
+            {"Set#1.Release() -> 0", "Set#2.Release() -> 0", "Variable#1.Release() -> 0"}}));
 
 TEST_F(CorrelationLifecycleTest, NoXmlParserMeansNoDefinitionAndNoAddVariable) {
     // A thread without COM cannot create the XML document: the definition
@@ -162,13 +169,12 @@ TEST_F(CorrelationLifecycleTest, DestructionReleasesHostObjectsThenRecordsInOrde
     }
     VarHub_Reset();
     EXPECT_EQ(0u, object->Release());
-    EXPECT_EQ(Lines({"Set#1.Release() -> 0",        // exposedSet
-                     "Set#2.Release() -> 0",        // templateSet, which lets go of
-                     "Variable#1.Release() -> 1",   //   the variable it holds
-                     "Variable#1.Release() -> 0",   // phaseVariable
-                     "Source1.Release() -> 0", "Set#3.Release() -> 0",
-                     "Source2.Release() -> 0", "Set#4.Release() -> 0",
-                     "Source3.Release() -> 0", "Set#5.Release() -> 0"}),
+    EXPECT_EQ(Lines({"Set#1.Release() -> 0",       // exposedSet
+                     "Set#2.Release() -> 0",       // templateSet, which lets go of
+                     "Variable#1.Release() -> 1",  //   the variable it holds
+                     "Variable#1.Release() -> 0",  // phaseVariable
+                     "Source1.Release() -> 0", "Set#3.Release() -> 0", "Source2.Release() -> 0",
+                     "Set#4.Release() -> 0", "Source3.Release() -> 0", "Set#5.Release() -> 0"}),
               Log());
 }
 
@@ -181,7 +187,8 @@ TEST_F(CorrelationLifecycleTest, CleanupTwiceKeepsTheIdentity) {
     VarHub_Reset();
     EXPECT_EQ(0, correlation->Cleanup());
     EXPECT_EQ(Lines{}, Log()) << "nothing left to release";
-    EXPECT_EQ("{4DF4A90C-3E4E-4A2E-8186-3C9042C91674}", CorrelationTestAccess::classIdText(*correlation));
+    EXPECT_EQ("{4DF4A90C-3E4E-4A2E-8186-3C9042C91674}",
+              CorrelationTestAccess::classIdText(*correlation));
     EXPECT_EQ("Bubble Point Pressure", CorrelationTestAccess::displayName(*correlation));
     EXPECT_EQ(2, CorrelationTestAccess::kindCode(*correlation));
     object->Release();

@@ -31,8 +31,8 @@ protected:
         DISPPARAMS none = {nullptr, nullptr, 0, 0};
         VARIANT result;
         VariantInit(&result);
-        hr = correlation->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr,
-                                 nullptr);
+        hr =
+            correlation->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
         if (SUCCEEDED(hr) && result.vt == VT_BSTR) name->assign(result.bstrVal);
         VariantClear(&result);
         return hr;

@@ -44,8 +44,7 @@ TEST_F(HostObjectsTest, UnknownClassAndMissingInterfaceFail) {
     void* object = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_FAIL, CreateHostObject(IID_IHostVariable, IID_IHostVariable, &object));
     EXPECT_EQ(nullptr, object);
-    EXPECT_EQ(E_NOINTERFACE,
-              CreateHostObject(CLSID_HostVariableSet, IID_IHostVariable, &object));
+    EXPECT_EQ(E_NOINTERFACE, CreateHostObject(CLSID_HostVariableSet, IID_IHostVariable, &object));
     EXPECT_EQ(nullptr, object);
 }
 

@@ -92,7 +92,8 @@ TEST_F(PublicationTest, HostFailuresAndTheirResults) {
 
     IUnknown* set = CorrelationTestAccess::connections(*Object())[0]->connectionSet.Detach();
     EXPECT_EQ(E_FAIL, correlation->Calculate(c.id)) << "no connection set";
-    CorrelationTestAccess::connections(*Object())[0]->connectionSet.Attach(static_cast<IHostVariableSet*>(set));
+    CorrelationTestAccess::connections(*Object())[0]->connectionSet.Attach(
+        static_cast<IHostVariableSet*>(set));
 
     EXPECT_EQ(Values{}, PhaseValues(c)) << "nothing written on any failure";
     EXPECT_EQ(0, c.fluid->fetches);

@@ -1,7 +1,7 @@
 // The registry script engine, through the in-memory registry, and once on
 // the platform's own registry.
-#include "registration/Registrar.h"
 #include "doubles/RegistryDouble.h"
+#include "registration/Registrar.h"
 #include "support/AllocationFailure.h"
 
 #include <gtest/gtest.h>
@@ -77,8 +77,8 @@ std::string ClassScript(const std::string& name = kBubbleName,
 }
 
 // Adds the entries a registered class has, as the Part's table lists them.
-void AddClassEntries(RegistryDouble& registry, const std::wstring& name,
-                     const std::wstring& clsid, const std::wstring& modulePath) {
+void AddClassEntries(RegistryDouble& registry, const std::wstring& name, const std::wstring& clsid,
+                     const std::wstring& modulePath) {
     const HKEY cr = HKEY_CLASSES_ROOT;
     const std::wstring progId = L"PvtCorrelator." + name;
     const std::wstring classKey = L"CLSID\\" + clsid;
@@ -211,8 +211,7 @@ TEST_F(RegistrarTest, UnregisteringKeepsAProgIdKeyThatHasForeignSubkeys) {
 TEST_F(RegistrarTest, AModulePathWithSingleQuotesIsRegisteredUnchanged) {
     const std::wstring path = L"C:\\O'Brien's ''Tools''\\PvtCorrelator.dll'";
     replacements = MakeModuleReplacements(path);
-    EXPECT_EQ(L"C:\\O''Brien''s ''''Tools''''\\PvtCorrelator.dll''",
-              *replacements.Find(L"Module"));
+    EXPECT_EQ(L"C:\\O''Brien''s ''''Tools''''\\PvtCorrelator.dll''", *replacements.Find(L"Module"));
     EXPECT_EQ(*replacements.Find(L"Module"), *replacements.Find(L"MODULE_RAW"));
     EXPECT_EQ(L"", *replacements.Find(L"appid"));
     ASSERT_EQ(S_OK, Register(ClassScript()));
@@ -240,9 +239,9 @@ TEST_F(RegistrarTest, ANonAnsiModulePathReachesTheRegistryAsWideText) {
     const std::wstring path = L"C:\\Pr\u00fcfung\\\u03a9mega \u6e2c\u8a66\\PvtCorrelator.dll";
     replacements = MakeModuleReplacements(path);
     ASSERT_EQ(S_OK, Register(ClassScript()));
-    EXPECT_EQ(path, registry.Value(HKEY_CLASSES_ROOT,
-                                   std::wstring(L"CLSID\\") + kBubbleClsidW + L"\\InprocServer32",
-                                   L""));
+    EXPECT_EQ(path,
+              registry.Value(HKEY_CLASSES_ROOT,
+                             std::wstring(L"CLSID\\") + kBubbleClsidW + L"\\InprocServer32", L""));
 }
 
 TEST_F(RegistrarTest, ReplacementNamesIgnoreCaseAndDoublePercentIsOnePercent) {
@@ -255,9 +254,10 @@ TEST_F(RegistrarTest, ReplacementNamesIgnoreCaseAndDoublePercentIsOnePercent) {
 // --- Protected names and NoRemove ------------------------------------------
 
 TEST_F(RegistrarTest, ForceRemoveNeverDeletesAProtectedKey) {
-    const wchar_t* const names[] = {L"AppID", L"CLSID", L"Component Categories", L"FileType",
-                                    L"Interface", L"Hardware", L"Mime", L"SAM", L"SECURITY",
-                                    L"SYSTEM", L"Software", L"TypeLib"};
+    const wchar_t* const names[] = {L"AppID",    L"CLSID",     L"Component Categories",
+                                    L"FileType", L"Interface", L"Hardware",
+                                    L"Mime",     L"SAM",       L"SECURITY",
+                                    L"SYSTEM",   L"Software",  L"TypeLib"};
     std::string script = "HKCR {";
     for (const wchar_t* name : names) {
         registry.AddKey(HKEY_CLASSES_ROOT, std::wstring(name) + L"\\Foreign");
@@ -336,11 +336,19 @@ TEST_F(RegistrarTest, ValuesAreSetAndRemovedAndAMissingValueIsNoFailure) {
 
 TEST_F(RegistrarTest, KeywordsAndRootNamesIgnoreCase) {
     const char* const roots[][2] = {
-        {"hkcr", "HKCR"}, {"HkCu", "HKCU"}, {"HKLM", "HKLM"}, {"hku", "HKU"},
-        {"HKPD", "HKPD"}, {"hkdd", "HKDD"}, {"HKCC", "HKCC"},
-        {"hkey_classes_root", "HKCR"}, {"HKEY_CURRENT_USER", "HKCU"},
-        {"HKEY_LOCAL_MACHINE", "HKLM"}, {"Hkey_Users", "HKU"},
-        {"HKEY_PERFORMANCE_DATA", "HKPD"}, {"HKEY_DYN_DATA", "HKDD"},
+        {"hkcr", "HKCR"},
+        {"HkCu", "HKCU"},
+        {"HKLM", "HKLM"},
+        {"hku", "HKU"},
+        {"HKPD", "HKPD"},
+        {"hkdd", "HKDD"},
+        {"HKCC", "HKCC"},
+        {"hkey_classes_root", "HKCR"},
+        {"HKEY_CURRENT_USER", "HKCU"},
+        {"HKEY_LOCAL_MACHINE", "HKLM"},
+        {"Hkey_Users", "HKU"},
+        {"HKEY_PERFORMANCE_DATA", "HKPD"},
+        {"HKEY_DYN_DATA", "HKDD"},
         {"HKEY_CURRENT_CONFIG", "HKCC"},
     };
     int n = 0;
@@ -349,8 +357,8 @@ TEST_F(RegistrarTest, KeywordsAndRootNamesIgnoreCase) {
         ASSERT_EQ(S_OK, Register(std::string(root[0]) + " { NOREMOVE " + key +
                                  " { VAL v = S 'x' FORCEREMOVE F } }"))
             << root[0];
-        EXPECT_NE(std::string::npos, registry.Dump().find(std::string(root[1]) + "\\" + key +
-                                                          "\n  \"v\" = \"x\"\n"))
+        EXPECT_NE(std::string::npos,
+                  registry.Dump().find(std::string(root[1]) + "\\" + key + "\n  \"v\" = \"x\"\n"))
             << root[0];
     }
 }
@@ -474,7 +482,8 @@ TEST_F(RegistrarTest, ABlockWithASyntaxErrorIsNotProcessedAtAll) {
 }
 
 TEST_F(RegistrarTest, AFailedBlockIsRolledBackWhileEarlierBlocksStay) {
-    EXPECT_EQ(DISP_E_EXCEPTION, Register("HKCU { First = s '1' } HKCR { Second { Third } 'x\\y' }"));
+    EXPECT_EQ(DISP_E_EXCEPTION,
+              Register("HKCU { First = s '1' } HKCR { Second { Third } 'x\\y' }"));
     RegistryDouble expected;
     expected.SetValue(HKEY_CURRENT_USER, L"First", L"", L"1");
     EXPECT_EQ(expected.Dump(), registry.Dump());
@@ -620,8 +629,8 @@ TEST(ModuleReplacementsTest, ComeFromTheModuleFilePath) {
 
 TEST(ModuleReplacementsTest, AnUnknownModuleGivesThePlatformError) {
     Replacements replacements;
-    const HRESULT hr =
-        GetModuleReplacements(reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x10)), replacements);
+    const HRESULT hr = GetModuleReplacements(
+        reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x10)), replacements);
     EXPECT_TRUE(FAILED(hr));
     EXPECT_EQ(FACILITY_WIN32, HRESULT_FACILITY(hr));
 }
@@ -635,7 +644,8 @@ TEST(RegistryDoubleTest, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
     ASSERT_EQ(ERROR_SUCCESS, registry.SetStringValue(key, L"Name", L"1"));
     ASSERT_EQ(ERROR_SUCCESS, registry.SetStringValue(key, L"NAME", L"2"));
     registry.CloseKey(key);
-    ASSERT_EQ(ERROR_SUCCESS, registry.OpenKey(HKEY_CLASSES_ROOT, L"MIXEDCASE", KeyAccess::Read, key));
+    ASSERT_EQ(ERROR_SUCCESS,
+              registry.OpenKey(HKEY_CLASSES_ROOT, L"MIXEDCASE", KeyAccess::Read, key));
     EXPECT_EQ(ERROR_ACCESS_DENIED, registry.SetStringValue(key, L"x", L"y"));
     DWORD count = 9;
     EXPECT_EQ(ERROR_SUCCESS, registry.CountSubkeys(key, count));

@@ -1,13 +1,13 @@
 // Registering and unregistering the whole server: the class scripts read
 // from this executable's own resources, run in class-table order over the
 // in-memory registry, then the type library in the platform's registry.
-#include "doubles/RegistryDouble.h"
-#include "com/ModuleResources.h"
 #include "com/ComModule.h"
+#include "com/ModuleResources.h"
+#include "doubles/RegistryDouble.h"
+#include "module/ClassTable.h"
 #include "module/PvtCorrelatorApp.h"
 #include "registration/Registrar.h"
 #include "registration/ServerRegistration.h"
-#include "module/ClassTable.h"
 #include "support/HostFixture.h"
 #include "support/RegisteredClasses.h"
 
@@ -157,7 +157,8 @@ TEST_F(ServerRegistrationTest, AWriteFailingInsideTheMassDensityScriptStopsTheWa
     std::size_t end = 0;
     const std::vector<std::string>& log = probe.Log();
     for (std::size_t i = 0; i < log.size(); ++i) {
-        if (first == 0 && log[i].find("PvtCorrelator.MassDensity.1") != std::string::npos) first = i;
+        if (first == 0 && log[i].find("PvtCorrelator.MassDensity.1") != std::string::npos)
+            first = i;
         if (log[i].find("PvtCorrelator.MassEnthalpy.1") != std::string::npos) {
             end = i;
             break;
@@ -210,8 +211,8 @@ class ScratchClassesKey {
 public:
     ScratchClassesKey() {
         RegDeleteTreeW(HKEY_CURRENT_USER, kPath);  // left by a failed run
-        RegCreateKeyExW(HKEY_CURRENT_USER, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &writable, nullptr);
+        RegCreateKeyExW(HKEY_CURRENT_USER, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &writable,
+                        nullptr);
     }
     ~ScratchClassesKey() {
         if (writable != nullptr) RegCloseKey(writable);
@@ -258,9 +259,8 @@ TEST_F(ServerRegistrationTest, UnderAClassesRootOfItsOwnEverythingOrNothingIsReg
             << Utf8(cls.name);
     }
     EXPECT_TRUE(user.KeyExists(HKEY_CLASSES_ROOT, version + L"\\0\\win64"));
-    EXPECT_NE(std::string::npos,
-              registered.find("HKCR\\" + Utf8(version) + "\\0\\win64\n  @ = \"" +
-                              Utf8(ExecutablePath()) + "\"\n"))
+    EXPECT_NE(std::string::npos, registered.find("HKCR\\" + Utf8(version) + "\\0\\win64\n  @ = \"" +
+                                                 Utf8(ExecutablePath()) + "\"\n"))
         << registered.substr(0, 2000);
     EXPECT_EQ(kExpectedTypeLibraryNameCount, user.Subkeys(HKEY_CLASSES_ROOT, L"Interface").size());
     EXPECT_EQ("", scratch.Subkeys());
@@ -290,7 +290,8 @@ TEST_F(ServerRegistrationTest, UnderAClassesRootOfItsOwnEverythingOrNothingIsReg
         RegistryDouble failing;
         SetActiveRegistry(&failing);
         failing.FailNthOperation(c.failingOperation, ERROR_WRITE_FAULT);
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), RegisterServer(kClassTable, scratch.writable))
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT),
+                  RegisterServer(kClassTable, scratch.writable))
             << c.what;
         EXPECT_EQ("", failing.Dump()) << c.what;
         EXPECT_EQ(0, failing.OpenHandles()) << c.what;
@@ -362,7 +363,8 @@ protected:
         }
         file_ = folder + L"\\" + fileName;
         ASSERT_EQ(length, file_.size());
-        ASSERT_TRUE(CopyFileW((base + L"varhub2.dll").c_str(), (L"\\\\?\\" + file_).c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileW((base + L"varhub2.dll").c_str(), (L"\\\\?\\" + file_).c_str(), FALSE));
         module_ = LoadLibraryW(file_.c_str());
         ASSERT_NE(nullptr, module_) << "error " << GetLastError();
         // The platform reports the path in full, whatever its length.

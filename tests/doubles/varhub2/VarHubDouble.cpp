@@ -139,8 +139,11 @@ public:
     Variable() : Counted(NewName("Variable", &State::nextVariable)) {}
     Variable(const Variable& other)
         : Counted(NewName("Variable", &State::nextVariable)),
-          taggedName_(other.taggedName_), displayName_(other.displayName_),
-          flag_(other.flag_), values_(other.values_), labels_(other.labels_) {}
+          taggedName_(other.taggedName_),
+          displayName_(other.displayName_),
+          flag_(other.flag_),
+          values_(other.values_),
+          labels_(other.labels_) {}
 
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
@@ -374,10 +377,9 @@ public:
             Log(std::string("create ") + (makesSets_ ? "Set" : "Variable") + " refused");
             return injected;
         }
-        IUnknown* created = makesSets_ ? static_cast<IUnknown*>(
-                                             static_cast<IHostVariableSet*>(new VariableSet()))
-                                       : static_cast<IUnknown*>(
-                                             static_cast<IHostVariable*>(new Variable()));
+        IUnknown* created =
+            makesSets_ ? static_cast<IUnknown*>(static_cast<IHostVariableSet*>(new VariableSet()))
+                       : static_cast<IUnknown*>(static_cast<IHostVariable*>(new Variable()));
         created->AddRef();
         HRESULT hr = created->QueryInterface(iid, object);
         created->Release();
@@ -400,9 +402,8 @@ Variable* FindOwnVariable(IUnknown* object) {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId,
-                                                                           REFIID iid,
-                                                                           void** object) {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
+    DllGetClassObject(REFCLSID classId, REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (IsEqualCLSID(classId, CLSID_HostVariableSet)) return setFactory.QueryInterface(iid, object);
