@@ -24,19 +24,19 @@ double PhaseMassFlow(double totalMassFlow, double massFraction) {
     return totalMassFlow * massFraction;
 }
 
-double PhaseVolumetricFlow(PublicationTurn& turn, int phase) {
-    if (turn.GetValue(kMassDensitySlot, phase) == 0.0) return kEmptyValue;
-    const double totalMassFlow = turn.GetValue(kMassFlowRateSlot, kOverallIndex);
-    const double massFraction = turn.GetValue(kMassFractionSlot, phase);
-    const double density = turn.GetValue(kMassDensitySlot, phase);
+double PhaseVolumetricFlow(CPropertyCalculator& calculator, int phase) {
+    if (calculator.GetValue(kMassDensitySlot, phase) == 0.0) return kEmptyValue;
+    const double totalMassFlow = calculator.GetValue(kMassFlowRateSlot, kOverallIndex);
+    const double massFraction = calculator.GetValue(kMassFractionSlot, phase);
+    const double density = calculator.GetValue(kMassDensitySlot, phase);
     if (IsEmpty(totalMassFlow) || IsEmpty(massFraction) || IsEmpty(density)) return kEmptyValue;
     return (totalMassFlow * massFraction) / density;
 }
 
-double OverallVolumetricFlow(PublicationTurn& turn) {
-    if (turn.GetValue(kMassDensitySlot, kOverallIndex) == 0.0) return 0.0;
-    const double totalMassFlow = turn.GetValue(kMassFlowRateSlot, kOverallIndex);
-    const double density = turn.GetValue(kMassDensitySlot, kOverallIndex);
+double OverallVolumetricFlow(CPropertyCalculator& calculator) {
+    if (calculator.GetValue(kMassDensitySlot, kOverallIndex) == 0.0) return 0.0;
+    const double totalMassFlow = calculator.GetValue(kMassFlowRateSlot, kOverallIndex);
+    const double density = calculator.GetValue(kMassDensitySlot, kOverallIndex);
     if (IsEmpty(totalMassFlow) || IsEmpty(density)) return kEmptyValue;
     return totalMassFlow / density;
 }
@@ -62,36 +62,39 @@ double EmulsionViscosity(double mu, double mu1, double mu2, double x1, double x2
 }  // namespace
 
 void WriteMassFlowRate(IHostVariable* variable, PublicationTurn& turn) {
-    variable->SetValue(0, turn.GetValue(kMassFlowRateSlot, kOverallIndex));
+    CPropertyCalculator& calculator = turn.Calculator();
+    variable->SetValue(0, calculator.GetValue(kMassFlowRateSlot, kOverallIndex));
     turn.Hold();
     double phaseFlows[3];
     for (int p = 0; p < 3; ++p) {
-        const double totalMassFlow = turn.GetValue(kMassFlowRateSlot, kOverallIndex);
-        phaseFlows[p] = PhaseMassFlow(totalMassFlow, turn.GetValue(kMassFractionSlot, p));
+        const double totalMassFlow = calculator.GetValue(kMassFlowRateSlot, kOverallIndex);
+        phaseFlows[p] = PhaseMassFlow(totalMassFlow, calculator.GetValue(kMassFractionSlot, p));
     }
     for (int p = 0; p < 3; ++p) variable->SetValue(p + 1, phaseFlows[p]);
     turn.EndHold();
 }
 
 void WriteVolFlowRate(IHostVariable* variable, PublicationTurn& turn) {
-    variable->SetValue(0, OverallVolumetricFlow(turn));
+    CPropertyCalculator& calculator = turn.Calculator();
+    variable->SetValue(0, OverallVolumetricFlow(calculator));
     turn.Hold();
     double phaseFlows[3];
-    for (int p = 0; p < 3; ++p) phaseFlows[p] = PhaseVolumetricFlow(turn, p);
+    for (int p = 0; p < 3; ++p) phaseFlows[p] = PhaseVolumetricFlow(calculator, p);
     for (int p = 0; p < 3; ++p) variable->SetValue(p + 1, phaseFlows[p]);
     turn.EndHold();
 }
 
 void WriteViscosity(IHostVariable* variable, PublicationTurn& turn) {
+    CPropertyCalculator& calculator = turn.Calculator();
     // All eight reads come before the hold flag, so each may fetch.
-    const double mu = turn.GetValue(kViscositySlot, kOverallIndex);
-    const double mu1 = turn.GetValue(kViscositySlot, 1);
-    const double mu2 = turn.GetValue(kViscositySlot, 2);
-    const double x1 = turn.GetValue(kMassFractionSlot, 1);
-    const double x2 = turn.GetValue(kMassFractionSlot, 2);
-    const double rho1 = turn.GetValue(kMassDensitySlot, 1);
-    const double rho2 = turn.GetValue(kMassDensitySlot, 2);
-    const double x0 = turn.GetValue(kMassFractionSlot, 0);
+    const double mu = calculator.GetValue(kViscositySlot, kOverallIndex);
+    const double mu1 = calculator.GetValue(kViscositySlot, 1);
+    const double mu2 = calculator.GetValue(kViscositySlot, 2);
+    const double x1 = calculator.GetValue(kMassFractionSlot, 1);
+    const double x2 = calculator.GetValue(kMassFractionSlot, 2);
+    const double rho1 = calculator.GetValue(kMassDensitySlot, 1);
+    const double rho2 = calculator.GetValue(kMassDensitySlot, 2);
+    const double x0 = calculator.GetValue(kMassFractionSlot, 0);
 
     double overall = mu;
     // Phase 0 practically absent: phases 1 and 2 form an emulsion.
@@ -100,7 +103,7 @@ void WriteViscosity(IHostVariable* variable, PublicationTurn& turn) {
     }
     variable->SetValue(0, overall);
     turn.Hold();
-    variable->SetValue(1, turn.GetValue(kViscositySlot, 0));
+    variable->SetValue(1, calculator.GetValue(kViscositySlot, 0));
     variable->SetValue(2, mu1);
     variable->SetValue(3, mu2);
     turn.EndHold();

@@ -47,19 +47,4 @@ bool CPropertyCalculator::Fetch() {
     return blockValid_;
 }
 
-PublicationTurn::PublicationTurn()
-    : calculator_(CPropertyCalculator::Instance()),
-      acquired_(!calculator_.busy_.exchange(true, std::memory_order_acquire)) {}
-
-PublicationTurn::~PublicationTurn() {
-    if (!acquired_) return;
-    Unbind();
-    calculator_.busy_.store(false, std::memory_order_release);
-}
-
-bool PublicationTurn::Unbind() noexcept {
-    calculator_.holdFlag = 0;
-    return calculator_.DetachFluid();
-}
-
 }  // namespace pvt

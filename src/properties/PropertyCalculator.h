@@ -91,8 +91,14 @@ private:
 // ends, on every path.
 class PublicationTurn {
 public:
-    PublicationTurn();
-    ~PublicationTurn();
+    PublicationTurn()
+        : calculator_(CPropertyCalculator::Instance()),
+          acquired_(!calculator_.busy_.exchange(true, std::memory_order_acquire)) {}
+    ~PublicationTurn() {
+        if (!acquired_) return;
+        Unbind();
+        calculator_.busy_.store(false, std::memory_order_release);
+    }
     PublicationTurn(const PublicationTurn&) = delete;
     PublicationTurn& operator=(const PublicationTurn&) = delete;
 
@@ -104,13 +110,18 @@ public:
     void Bind(IFluidPropertySource* fluid) { calculator_.AttachFluid(fluid); }
     // Clears the hold flag and releases the fluid; false if its Release
     // threw. Runs again, doing nothing, when the turn ends.
-    bool Unbind() noexcept;
+    bool Unbind() noexcept {
+        calculator_.holdFlag = 0;
+        return calculator_.boundFluid == nullptr || calculator_.DetachFluid();
+    }
 
     // The reads after Hold use the block the first read fetched.
     void Hold() { calculator_.holdFlag = 1; }
     void EndHold() { calculator_.holdFlag = 0; }
 
-    double GetValue(int slot, int index) { return calculator_.GetValue(slot, index); }
+    // The calculator the reads go to. A writer keeps it in a local: the
+    // turn's own field would be read again after every host call.
+    CPropertyCalculator& Calculator() const { return calculator_; }
 
 private:
     CPropertyCalculator& calculator_;

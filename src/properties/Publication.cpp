@@ -105,12 +105,13 @@ HRESULT PublishPhaseValues(PublicationTurn& turn, IConnectionSource* source, LON
 }
 
 void WriteCommon(IHostVariable* variable, PublicationTurn& turn, int slot) {
+    CPropertyCalculator& calculator = turn.Calculator();
     // The first read may fetch the block; the hold keeps it for the rest.
-    variable->SetValue(0, turn.GetValue(slot, kOverallIndex));
+    variable->SetValue(0, calculator.GetValue(slot, kOverallIndex));
     turn.Hold();
-    variable->SetValue(1, turn.GetValue(slot, 0));
-    variable->SetValue(2, turn.GetValue(slot, 1));
-    variable->SetValue(3, turn.GetValue(slot, 2));
+    variable->SetValue(1, calculator.GetValue(slot, 0));
+    variable->SetValue(2, calculator.GetValue(slot, 1));
+    variable->SetValue(3, calculator.GetValue(slot, 2));
     turn.EndHold();
 }
 
