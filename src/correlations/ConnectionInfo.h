@@ -19,8 +19,10 @@ public:
     // released all the same).
     bool ReleaseHostObjects() noexcept;
 
+    // The connection's id is not stored: it is the record's position in the
+    // correlation's list plus 1, so a removal renumbers the records behind
+    // it without touching them.
     LONG itemKey = -1;
-    LONG connectionId = -1;
     HostPtr<IHostVariableSet> connectionSet;
     HostPtr<IConnectionSource> source;
 };

@@ -132,8 +132,10 @@ private:
 
     HRESULT CompleteConstructionSteps();
     void ReleaseHostObjectsAndRecords() noexcept;
-    // Position of the first record with id, or connections.size().
+    // Position of the record with id, or connections.size().
     std::size_t FindConnection(LONG connectionId) const;
+    // Makes room for one more record; may throw std::bad_alloc.
+    void ReserveConnection();
     HRESULT ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
                           IUnknown** connectionSet);
     HRESULT RemoveConnection(std::size_t position);

@@ -44,13 +44,13 @@ STDMETHODIMP CCorrelation::GetVariableSet(IUnknown** variableSet) {
     });
 }
 
+// A record's id is its position plus 1, so the record is found by position.
+// A position that Cleanup has already emptied holds no connection.
 std::size_t CCorrelation::FindConnection(LONG connectionId) const {
-    std::size_t position = 0;
-    while (position < connections.size() &&
-           !(connections[position] && connections[position]->connectionId == connectionId)) {
-        ++position;
-    }
-    return position;
+    const std::size_t count = connections.size();
+    if (connectionId < 1 || static_cast<unsigned long>(connectionId) > count) return count;
+    const std::size_t position = static_cast<std::size_t>(connectionId) - 1;
+    return connections[position] ? position : count;
 }
 
 STDMETHODIMP CCorrelation::Connect(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
@@ -86,19 +86,26 @@ HRESULT CCorrelation::ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* 
         return E_CONNECTION_REFUSED;
     }
 
-    // Everything that can fail is done before anything is handed out.
-    connections.reserve(connections.size() + 1);
+    // Everything that can fail is done before anything is handed out: the
+    // room for the record (grown geometrically, so appends stay cheap) and
+    // the record itself.
+    ReserveConnection();
     auto record = std::make_unique<CConnectionInfo>();
     record->itemKey = itemKey;
-    record->connectionId = static_cast<LONG>(connections.size() + 1);
     record->source = std::move(source);
     record->connectionSet = std::move(clone);
 
     // The record keeps the reference the caller sees; none is added for it.
-    *connectionId = record->connectionId;
+    *connectionId = static_cast<LONG>(connections.size() + 1);
     *connectionSet = record->connectionSet.Get();
     connections.push_back(std::move(record));
     return S_OK;
+}
+
+void CCorrelation::ReserveConnection() {
+    const std::size_t capacity = connections.capacity();
+    if (connections.size() < capacity) return;
+    connections.reserve(capacity < 4 ? 4 : capacity * 2);
 }
 
 STDMETHODIMP CCorrelation::Disconnect(LONG connectionId) {
@@ -112,12 +119,10 @@ STDMETHODIMP CCorrelation::Disconnect(LONG connectionId) {
 // the ids renumbered all the same.
 HRESULT CCorrelation::RemoveConnection(std::size_t position) {
     std::unique_ptr<CConnectionInfo> removed = std::move(connections[position]);
-    connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(position));
-    // Renumber before the removed record lets go of its source: a release
+    // Ids are positions: closing the gap renumbers every record behind it,
+    // before the removed record lets go of its source, so that a release
     // that calls back into this object finds the ids already in step.
-    for (std::size_t i = position; i < connections.size(); ++i) {
-        if (connections[i]) --connections[i]->connectionId;
-    }
+    connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(position));
     if (removed.get() == publishing_) {
         retired_ = std::move(removed);  // still in use; goes when the publication ends
         return S_OK;

@@ -18,6 +18,11 @@ struct CalculatorTestAccess {
 
 struct CorrelationTestAccess {
     static auto& connections(CCorrelation& c) { return c.connections; }
+    // The record that id finds, or null: what Calculate and Disconnect use.
+    static CConnectionInfo* Find(CCorrelation& c, LONG id) {
+        const std::size_t position = c.FindConnection(id);
+        return position < c.connections.size() ? c.connections[position].get() : nullptr;
+    }
     static auto& classIdText(CCorrelation& c) { return c.classIdText; }
     static auto& displayName(CCorrelation& c) { return c.displayName; }
     static auto& kindCode(CCorrelation& c) { return c.kindCode; }

@@ -91,8 +91,6 @@ void AddCallbackRecord(CCorrelation& correlation, IUnknown* owner) {
     auto record = std::make_unique<CConnectionInfo>();
     auto* source = new CallbackSource(owner);
     record->source.Attach(source);  // the record keeps the creator's reference
-    record->connectionId =
-        static_cast<LONG>(CorrelationTestAccess::connections(correlation).size()) + 1;
     CorrelationTestAccess::connections(correlation).push_back(std::move(record));
 }
 

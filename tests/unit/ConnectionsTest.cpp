@@ -1,15 +1,24 @@
 // ICorrelation's identity getters and its list of connections.
 #include "support/CorrelationFixture.h"
 
+#include <algorithm>
+#include <random>
+
 namespace pvt::test {
 namespace {
 
 class ConnectionsTest : public CorrelationFixture {
 protected:
+    // The id each record answers to, in list order.
     std::vector<LONG> Ids() {
         std::vector<LONG> ids;
-        for (auto& record : CorrelationTestAccess::connections(*Object()))
-            ids.push_back(record->connectionId);
+        const auto& records = CorrelationTestAccess::connections(*Object());
+        for (LONG id = -1; id <= static_cast<LONG>(records.size()) + 1; ++id) {
+            if (CConnectionInfo* found = CorrelationTestAccess::Find(*Object(), id)) {
+                EXPECT_EQ(records[static_cast<std::size_t>(id - 1)].get(), found);
+                ids.push_back(id);
+            }
+        }
         return ids;
     }
 };
@@ -74,6 +83,51 @@ TEST_F(ConnectionsTest, IdsFollowPositionsAndRenumberAfterDisconnect) {
         EXPECT_EQ(E_NO_SUCH_CONNECTION, correlation->Calculate(bad)) << bad;
     }
     EXPECT_EQ(3u, CorrelationTestAccess::connections(*Object()).size());
+}
+
+// The ids are looked up by position: after removals in random order, some
+// made from inside another connection's publication, every id in and around
+// the range finds the record that a plain list of the sources has there.
+TEST_F(ConnectionsTest, IdsFindTheRecordAModelOfPositionsHasAfterRandomRemovals) {
+    const PropertyBlock block = DistinctBlock();
+    std::vector<Connection> kept;
+    std::vector<IConnectionSource*> model;
+    for (int i = 0; i < 24; ++i) {
+        kept.push_back(Connect(block));
+        model.push_back(kept.back().source.Get());
+    }
+    std::mt19937 random(17);
+    auto check = [&](int step) {
+        for (LONG id = -1; id <= static_cast<LONG>(model.size()) + 2; ++id) {
+            CConnectionInfo* found = CorrelationTestAccess::Find(*Object(), id);
+            const bool inRange = id >= 1 && id <= static_cast<LONG>(model.size());
+            ASSERT_EQ(inRange ? model[static_cast<std::size_t>(id - 1)] : nullptr,
+                      found ? found->source.Get() : nullptr)
+                << "step " << step << ", id " << id;
+        }
+    };
+    for (int step = 0; !model.empty(); ++step) {
+        const LONG count = static_cast<LONG>(model.size());
+        const LONG id = std::uniform_int_distribution<LONG>(-1, count + 1)(random);
+        const bool valid = id >= 1 && id <= count;
+        if (step % 3 == 2 && valid && count >= 2) {
+            // Calculating the last connection removes id from inside.
+            Connection& last = *std::find_if(kept.begin(), kept.end(), [&](Connection& c) {
+                return c.source.Get() == model.back();
+            });
+            last.source->onCall = [&, id](const char*) {
+                EXPECT_EQ(S_OK, correlation->Disconnect(id));
+            };
+            EXPECT_EQ(S_OK, correlation->Calculate(count)) << "step " << step;
+            last.source->onCall = nullptr;
+        } else {
+            EXPECT_EQ(valid ? S_OK : E_NO_SUCH_CONNECTION, correlation->Disconnect(id))
+                << "step " << step << ", id " << id;
+        }
+        if (valid) model.erase(model.begin() + (id - 1));
+        check(step);
+    }
+    for (const Connection& c : kept) EXPECT_EQ(1, c.source->RefCount());
 }
 
 TEST_F(ConnectionsTest, DisconnectReleasesExactlyTheRecordsReferences) {

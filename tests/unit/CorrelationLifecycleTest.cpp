@@ -164,7 +164,6 @@ TEST_F(CorrelationLifecycleTest, DestructionReleasesHostObjectsThenRecordsInOrde
         void* set = nullptr;
         ASSERT_EQ(S_OK, CreateHostObject(CLSID_HostVariableSet, IID_IHostVariableSet, &set));
         record->connectionSet.Attach(static_cast<IHostVariableSet*>(set));
-        record->connectionId = i;
         CorrelationTestAccess::connections(*correlation).push_back(std::move(record));
     }
     VarHub_Reset();

@@ -137,7 +137,8 @@ TEST_F(PublicationTest, DisconnectFromInsideTheFetchLeavesTheCallSafe) {
     EXPECT_EQ(kSlot0, PhaseValues(c));
     set->Release();
     ASSERT_EQ(1u, CorrelationTestAccess::connections(*Object()).size());
-    EXPECT_EQ(1, CorrelationTestAccess::connections(*Object())[0]->connectionId);
+    EXPECT_EQ(CorrelationTestAccess::connections(*Object())[0].get(),
+              CorrelationTestAccess::Find(*Object(), 1));
     EXPECT_EQ(second.source.Get(), CorrelationTestAccess::connections(*Object())[0]->source.Get());
     EXPECT_EQ(1, c.source->RefCount());
 }
