@@ -6,7 +6,8 @@
 //   pvt_bench.exe --quick    a few iterations: checks that everything runs,
 //                            that Calculate allocates nothing and that every
 //                            object is released; registration is skipped
-//   pvt_bench.exe --only=calculate|creation|connect|registration
+//   pvt_bench.exe --only=calculate|creation|connect|registration|scale
+//   pvt_bench.exe --scale-max=N   the scale section's sizes stop at N
 //
 // The exit code is 1 when a correctness check fails (never for timing).
 #include "LeanHost.h"
@@ -20,6 +21,7 @@
 #include <objbase.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -37,6 +39,7 @@ struct Options {
     bool json = false;
     bool quick = false;
     std::string only;
+    long scaleMax = 100000;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -48,12 +51,29 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.quick = true;
         } else if (arg.rfind("--only=", 0) == 0) {
             options.only = arg.substr(7);
+        } else if (arg.rfind("--scale-max=", 0) == 0) {
+            options.scaleMax = std::atol(arg.c_str() + 12);
         } else {
             std::fprintf(stderr,
                          "usage: pvt_bench [--json] [--quick] "
-                         "[--only=calculate|creation|connect|registration]\n");
+                         "[--only=calculate|creation|connect|registration|scale] "
+                         "[--scale-max=N]\n");
             return false;
         }
+    }
+    return true;
+}
+
+std::string Ratio(double ratio) {
+    char text[16];
+    std::snprintf(text, sizeof text, "(%.2f)", ratio);
+    return text;
+}
+
+// Whether the row's ratio at N = 10,000 is within its target.
+bool ScaleMet(const Report& report, const ScaleRow& row) {
+    for (std::size_t s = 0; s < report.scaleSizes.size(); ++s) {
+        if (report.scaleSizes[s] == 10000 && row.Measured(s)) return row.Ratio(s) <= row.target;
     }
     return true;
 }
@@ -69,6 +89,36 @@ std::string Time(double ns) {
         std::snprintf(text, sizeof text, "%.2f ms", ns / 1e6);
     }
     return text;
+}
+
+// The scale section: time per call at each N, and its ratio to N = 1.
+void PrintScaleTable(const Report& report) {
+    if (report.scale.empty()) return;
+    std::printf("\nscale: one correlation with N connections, or N correlations alive\n");
+    std::printf("%-44s", "operation");
+    for (long n : report.scaleSizes) std::printf(" %18s", ("N = " + std::to_string(n)).c_str());
+    std::printf(" %6s\n", "target");
+    for (const ScaleRow& row : report.scale) {
+        std::printf("%-44s", row.operation.c_str());
+        for (std::size_t s = 0; s < row.nanoseconds.size(); ++s) {
+            const std::string cell =
+                row.Measured(s) ? Time(row.nanoseconds[s]) + " " + Ratio(row.Ratio(s)) : "-";
+            std::printf(" %18s", cell.c_str());
+        }
+        if (row.target > 0) std::printf(" %6.2f%s", row.target, ScaleMet(report, row) ? "" : "  MISSED");
+        std::printf("\n");
+    }
+    for (const ScaleMemoryRow& row : report.scaleMemory) {
+        std::printf("%-44s", row.operation.c_str());
+        for (std::size_t s = 0; s < report.scaleSizes.size(); ++s) {
+            const double bytes = s < row.bytes.size() ? row.bytes[s] : 0;
+            std::printf(" %18s", bytes > 0 ? (std::to_string(static_cast<long>(bytes)) + " B").c_str() : "-");
+        }
+        std::printf("\n");
+    }
+    std::printf(
+        "(time per call of the fastest round, and in brackets its ratio to N = 1; targets\n"
+        " hold at N = 10000; memory: growth over N items at the largest N, made first)\n");
 }
 
 void PrintTable(const Report& report) {
@@ -89,6 +139,7 @@ void PrintTable(const Report& report) {
     for (const Comparison& c : report.comparisons) {
         std::printf("  %-46s %s\n", c.operation.c_str(), c.floorDescription.c_str());
     }
+    PrintScaleTable(report);
     std::printf("\nheap allocations by the module per operation:\n");
     for (const AllocationRow& row : report.allocations) {
         std::printf("  %-46s %g\n", row.operation.c_str(), row.perOperation);
@@ -132,6 +183,30 @@ void PrintJson(const Report& report) {
                     JsonText(row.operation).c_str(), row.perOperation,
                     i + 1 < report.allocations.size() ? "," : "");
     }
+    std::printf("  ],\n  \"scale\": [\n");
+    for (std::size_t i = 0; i < report.scale.size(); ++i) {
+        const ScaleRow& row = report.scale[i];
+        std::printf("    {\"operation\": %s, \"sizes\": [", JsonText(row.operation).c_str());
+        for (std::size_t s = 0, shown = 0; s < row.nanoseconds.size(); ++s) {
+            if (!row.Measured(s)) continue;
+            std::printf("%s{\"n\": %ld, \"ns\": %.3f, \"ratio\": %.4f}", shown++ ? ", " : "",
+                        report.scaleSizes[s], row.nanoseconds[s], row.Ratio(s));
+        }
+        std::printf("], \"target\": %.2f, \"met\": %s}%s\n", row.target,
+                    row.target == 0 || ScaleMet(report, row) ? "true" : "false",
+                    i + 1 < report.scale.size() ? "," : "");
+    }
+    std::printf("  ],\n  \"scale_memory\": [\n");
+    for (std::size_t i = 0; i < report.scaleMemory.size(); ++i) {
+        const ScaleMemoryRow& row = report.scaleMemory[i];
+        std::printf("    {\"operation\": %s, \"bytes\": [", JsonText(row.operation).c_str());
+        for (std::size_t s = 0, shown = 0; s < row.bytes.size(); ++s) {
+            if (row.bytes[s] <= 0) continue;
+            std::printf("%s{\"n\": %ld, \"bytes\": %.0f}", shown++ ? ", " : "",
+                        report.scaleSizes[s], row.bytes[s]);
+        }
+        std::printf("]}%s\n", i + 1 < report.scaleMemory.size() ? "," : "");
+    }
     std::printf("  ],\n  \"failures\": [");
     for (std::size_t i = 0; i < report.failures.size(); ++i) {
         std::printf("%s%s", i ? ", " : "", JsonText(report.failures[i]).c_str());
@@ -165,6 +240,7 @@ int Run(const Options& options) {
     if (selected("calculate")) BenchCalculate(plan, report);
     if (selected("creation")) BenchCreation(plan, report);
     if (selected("connect")) BenchConnect(plan, report);
+    if (selected("scale")) BenchScale(options.quick, options.scaleMax, report);
     if (selected("registration") && !options.quick) {
         RunPlan slow = plan;
         slow.batches = 9;

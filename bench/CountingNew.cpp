@@ -7,9 +7,11 @@
 namespace {
 
 std::atomic<long> allocations{0};
+std::atomic<long long> bytes{0};
 
 void* Allocate(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
+    bytes.fetch_add(static_cast<long long>(size), std::memory_order_relaxed);
     void* p = std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) throw std::bad_alloc();
     return p;
@@ -17,6 +19,7 @@ void* Allocate(std::size_t size) {
 
 void* AllocateOrNull(std::size_t size) noexcept {
     allocations.fetch_add(1, std::memory_order_relaxed);
+    bytes.fetch_add(static_cast<long long>(size), std::memory_order_relaxed);
     return std::malloc(size == 0 ? 1 : size);
 }
 
@@ -25,6 +28,7 @@ void* AllocateOrNull(std::size_t size) noexcept {
 namespace pvt::bench {
 
 long AllocationCount() { return allocations.load(std::memory_order_relaxed); }
+long long AllocatedBytes() { return bytes.load(std::memory_order_relaxed); }
 
 }  // namespace pvt::bench
 

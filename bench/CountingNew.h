@@ -5,5 +5,7 @@
 namespace pvt::bench {
 
 long AllocationCount();
+// Bytes asked of operator new so far (frees are not subtracted).
+long long AllocatedBytes();
 
 }  // namespace pvt::bench
