@@ -105,14 +105,17 @@ void PrintScaleTable(const Report& report) {
                 row.Measured(s) ? Time(row.nanoseconds[s]) + " " + Ratio(row.Ratio(s)) : "-";
             std::printf(" %18s", cell.c_str());
         }
-        if (row.target > 0) std::printf(" %6.2f%s", row.target, ScaleMet(report, row) ? "" : "  MISSED");
+        if (row.target > 0)
+            std::printf(" %6.2f%s", row.target, ScaleMet(report, row) ? "" : "  MISSED");
         std::printf("\n");
     }
     for (const ScaleMemoryRow& row : report.scaleMemory) {
         std::printf("%-44s", row.operation.c_str());
         for (std::size_t s = 0; s < report.scaleSizes.size(); ++s) {
             const double bytes = s < row.bytes.size() ? row.bytes[s] : 0;
-            std::printf(" %18s", bytes > 0 ? (std::to_string(static_cast<long>(bytes)) + " B").c_str() : "-");
+            std::printf(" %18s", bytes > 0
+                                     ? (std::to_string(static_cast<long>(bytes)) + " B").c_str()
+                                     : "-");
         }
         std::printf("\n");
     }

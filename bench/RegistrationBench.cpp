@@ -249,11 +249,11 @@ void BenchRegistration(const RunPlan& plan, Report& report) {
                 std::to_string(floor.entries.size()) + " registry writes, deletes, type library",
                 2.0, module, direct, plan));
     floor.prescribedSteps = true;
-    report.comparisons.push_back(Compare(
-        "DllRegisterServer + DllUnregisterServer (floor reads the scripts)",
-        "as above, plus each script read from the module file as data both ways, and the "
-        "type library loaded to unregister it",
-        1.15, module, direct, plan));
+    report.comparisons.push_back(
+        Compare("DllRegisterServer + DllUnregisterServer (floor reads the scripts)",
+                "as above, plus each script read from the module file as data both ways, and the "
+                "type library loaded to unregister it",
+                1.15, module, direct, plan));
 }
 
 }  // namespace pvt::bench

@@ -67,7 +67,8 @@ double PrivateBytes() {
                               sizeof counters)) {
         return 0;
     }
-    const SIZE_T bytes = counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
+    const SIZE_T bytes =
+        counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
     return static_cast<double>(bytes);
 }
 
@@ -99,11 +100,11 @@ double FastestBatch(int batches, long iterations, Body&& body) {
 
 struct ScalePlan {
     std::vector<long> sizes;
-    int rounds = 5;        // of the whole sweep over the sizes up to 10,000
-    int largeRounds = 2;   // of the sizes above
-    int batches = 25;      // per size and round, for the per-call rows
+    int rounds = 5;       // of the whole sweep over the sizes up to 10,000
+    int largeRounds = 2;  // of the sizes above
+    int batches = 25;     // per size and round, for the per-call rows
     long iterations = 2000;
-    long minimumCalls = 2000;  // per sample of the building rows
+    long minimumCalls = 2000;    // per sample of the building rows
     long largestAlive = 100000;  // creation and memory: at most this many objects
 };
 
@@ -169,9 +170,9 @@ private:
         const LONG ids[3] = {1, static_cast<LONG>(std::max(1L, n / 2)), static_cast<LONG>(n)};
         for (int k = 0; k < 3; ++k) {
             if (correlation->Calculate(ids[k]) != S_OK) return report_.Fail("scale: calculate");
-            Keep(static_cast<std::size_t>(k), s,
-                 FastestBatch(plan_.batches, plan_.iterations,
-                              [&] { correlation->Calculate(ids[k]); }));
+            Keep(static_cast<std::size_t>(k), s, FastestBatch(plan_.batches, plan_.iterations, [&] {
+                     correlation->Calculate(ids[k]);
+                 }));
         }
     }
 
@@ -209,8 +210,9 @@ private:
         const long n = plan_.sizes[s];
         if (n > plan_.largestAlive) return;
         ComPtr<IClassFactory> factory;
-        if (FAILED(kClassTable[0].makeClassObject(kClassTable[0].makeInstance, IID_IClassFactory,
-                                                  reinterpret_cast<void**>(factory.GetAddressOf())))) {
+        if (FAILED(
+                kClassTable[0].makeClassObject(kClassTable[0].makeInstance, IID_IClassFactory,
+                                               reinterpret_cast<void**>(factory.GetAddressOf())))) {
             return report_.Fail("scale: class object");
         }
         const auto create = [&](ComPtr<ICorrelation>& made) {
@@ -238,9 +240,9 @@ private:
         for (ScaleMemoryRow& row : memory_) row.bytes.assign(plan_.sizes.size(), 0);
         ComPtr<IClassFactory> factory;
         if (n < 1000 || n > plan_.largestAlive ||
-            FAILED(kClassTable[0].makeClassObject(
-                            kClassTable[0].makeInstance, IID_IClassFactory,
-                            reinterpret_cast<void**>(factory.GetAddressOf())))) {
+            FAILED(
+                kClassTable[0].makeClassObject(kClassTable[0].makeInstance, IID_IClassFactory,
+                                               reinterpret_cast<void**>(factory.GetAddressOf())))) {
             return;
         }
         std::vector<ComPtr<ICorrelation>> alive(static_cast<std::size_t>(n));
