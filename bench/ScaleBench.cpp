@@ -2,8 +2,8 @@
 // Disconnect on one correlation holding N connections, creation with N
 // correlations alive, and memory per object and per connection. Each time
 // is reported as a ratio to the same operation's time at N = 1; the sizes
-// are measured in rounds, and each size keeps its fastest round, so that a
-// busy machine slows every size alike.
+// are measured in rounds of short samples, and each size keeps its fastest,
+// so that a busy machine slows every size alike.
 #include "CountingNew.h"
 #include "LeanHost.h"
 #include "Report.h"
@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 #include <memory>
 
 namespace pvt::bench {
@@ -100,11 +101,11 @@ double FastestBatch(int batches, long iterations, Body&& body) {
 
 struct ScalePlan {
     std::vector<long> sizes;
-    int rounds = 5;       // of the whole sweep over the sizes up to 10,000
+    int rounds = 9;       // of the whole sweep over the sizes up to 10,000
     int largeRounds = 2;  // of the sizes above
     int batches = 25;     // per size and round, for the per-call rows
     long iterations = 2000;
-    long minimumCalls = 2000;    // per sample of the building rows
+    long minimumCalls = 500;     // per sample of the building rows
     long largestAlive = 100000;  // creation and memory: at most this many objects
 };
 
@@ -141,8 +142,11 @@ public:
                 MeasureCalculate(s);
                 MeasureBuilding(s, false);
                 MeasureBuilding(s, true);
-                MeasureCreation(s);
             }
+        }
+        // Making N objects alive is slow: once per size, with all the batches.
+        for (std::size_t s = 0; s < plan_.sizes.size() && report_.failures.empty(); ++s) {
+            MeasureCreation(s);
         }
         report_.scaleSizes = plan_.sizes;
         for (ScaleRow& row : rows_) {
@@ -178,30 +182,73 @@ private:
 
     // Enough correlations, each connected n times, that a sample makes at
     // least minimumCalls connections; then all disconnected, front or back
-    // first.
+    // first. The calls are timed in chunks of the same calls every round,
+    // and a row's time is the sum of each chunk's fastest round: a long
+    // build keeps the parts of it that nothing else disturbed.
     void MeasureBuilding(std::size_t s, bool backFirst) {
         const long n = plan_.sizes[s];
         const long count = std::max(1L, plan_.minimumCalls / n);
         std::vector<std::unique_ptr<ScaledCorrelation>> objects;
         for (long k = 0; k < count; ++k) objects.push_back(std::make_unique<ScaledCorrelation>());
         VarHub_Reset();
-        double start = Seconds();
+        const double calls = static_cast<double>(count) * static_cast<double>(n);
+        ChunkTimer connects(chunks_[{3, s}]);
         for (auto& object : objects) {
             for (long i = 0; i < n; ++i) {
                 if (FAILED(object->Connect(source_))) return report_.Fail("scale: connect");
+                connects.Step();
             }
         }
-        const double calls = static_cast<double>(count) * static_cast<double>(n);
-        Keep(3, s, (Seconds() - start) * 1e9 / calls);
-        start = Seconds();
+        rows_[3].nanoseconds[s] = connects.Total() / calls;
+        const std::size_t row = backFirst ? 5 : 4;
+        ChunkTimer disconnects(chunks_[{row, s}]);
         for (auto& object : objects) {
             for (long i = 0; i < n; ++i) {
                 const LONG id = backFirst ? static_cast<LONG>(n - i) : 1;
                 if ((*object)->Disconnect(id) != S_OK) return report_.Fail("scale: disconnect");
+                disconnects.Step();
             }
         }
-        Keep(backFirst ? 5 : 4, s, (Seconds() - start) * 1e9 / calls);
+        rows_[row].nanoseconds[s] = disconnects.Total() / calls;
     }
+
+    // Times every run of kChunk calls and keeps each run's fastest time over
+    // the rounds in fastest (one entry per run, in call order).
+    class ChunkTimer {
+    public:
+        static constexpr long kChunk = 100;
+        explicit ChunkTimer(std::vector<double>& fastest) : fastest_(fastest), start_(Seconds()) {}
+        ~ChunkTimer() { Close(); }
+        ChunkTimer(const ChunkTimer&) = delete;
+        ChunkTimer& operator=(const ChunkTimer&) = delete;
+
+        void Step() {
+            if (++calls_ == kChunk) Close();
+        }
+        // Nanoseconds of the whole sequence, each chunk at its fastest.
+        double Total() {
+            Close();
+            double total = 0;
+            for (double ns : fastest_) total += ns;
+            return total;
+        }
+
+    private:
+        void Close() {
+            if (calls_ == 0) return;
+            const double now = Seconds();
+            const double ns = (now - start_) * 1e9;
+            if (chunk_ == fastest_.size()) fastest_.push_back(ns);
+            fastest_[chunk_] = std::min(fastest_[chunk_], ns);
+            ++chunk_;
+            calls_ = 0;
+            start_ = Seconds();
+        }
+        std::vector<double>& fastest_;
+        std::size_t chunk_ = 0;
+        long calls_ = 0;
+        double start_;
+    };
 
     // n correlations alive (made through the class object, with the data
     // server's objects, as a host makes them) while one more is created and
@@ -223,12 +270,16 @@ private:
         for (auto& object : alive) {
             if (FAILED(create(object))) return report_.Fail("scale: create");
         }
-        VarHub_Reset();
-        const long iterations = std::max(1L, plan_.iterations / 20);
-        Keep(6, s, FastestBatch(plan_.batches, iterations, [&] {
-                 ComPtr<ICorrelation> one;
-                 create(one);
-             }));
+        // Short batches, cleared of the data server double's call log between
+        // them: the fastest is one the rest of the machine left alone.
+        const long iterations = std::max(1L, plan_.iterations / 500);
+        for (int b = 0; b < plan_.batches * plan_.rounds; ++b) {
+            VarHub_Reset();
+            Keep(6, s, FastestBatch(1, iterations, [&] {
+                     ComPtr<ICorrelation> one;
+                     create(one);
+                 }));
+        }
         VarHub_Reset();
     }
 
@@ -288,6 +339,7 @@ private:
     ISourceItem* item_ = nullptr;
     IConnectionSource* source_ = nullptr;
     std::vector<ScaleRow> rows_;
+    std::map<std::pair<std::size_t, std::size_t>, std::vector<double>> chunks_;  // (row, size)
     ScaleMemoryRow memory_[4] = {
         {"Private bytes per object (with the data server's)", {}},
         {"Module heap bytes per object", {}},
