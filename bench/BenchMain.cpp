@@ -246,7 +246,7 @@ int Run(const Options& options) {
     if (selected("scale")) BenchScale(options.quick, options.scaleMax, report);
     if (selected("registration") && !options.quick) {
         RunPlan slow = plan;
-        slow.batches = 9;
+        slow.batches = 31;
         slow.batchSeconds = 0;  // one registration per batch
         BenchRegistration(slow, report);
     }
