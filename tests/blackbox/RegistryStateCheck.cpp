@@ -263,6 +263,25 @@ TEST(Registered, TheTypeLibraryIsFoundWithItsAttributes) {
     }
 }
 
+// The library's version key is named as the platform's own registration
+// names it: after the library's description, read here from the module.
+TEST(Registered, TheTypeLibraryVersionKeyCarriesTheLibrarysDescription) {
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(S_OK, LoadTypeLibEx(ExpectedModulePath().c_str(), REGKIND_NONE, &library));
+    BSTR description = nullptr;
+    const HRESULT hr = library->GetDocumentation(-1, nullptr, &description, nullptr, nullptr);
+    library->Release();
+    ASSERT_EQ(S_OK, hr);
+    const std::wstring expected(description ? description : L"");
+    SysFreeString(description);
+    wchar_t value[512] = {};
+    DWORD size = sizeof(value);
+    const std::wstring key = std::wstring(L"TypeLib\\") + kTypeLibraryIdText + L"\\1.0";
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ,
+                                          nullptr, value, &size));
+    EXPECT_EQ(Narrow(expected), Narrow(value));
+}
+
 TEST(Registered, AScriptingClientCreatesAClassByItsProgId) {
     VarHub_Reset();
     const test::HubCounts before;
