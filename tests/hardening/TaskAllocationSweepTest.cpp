@@ -69,7 +69,14 @@ class TaskAllocationSweepTest : public HardeningFixture {
 protected:
     void SetUp() override {
         HardeningFixture::SetUp();
-        ASSERT_TRUE(spy_.Registered());
+        spy = TaskAllocationFailure::Register();
+        ASSERT_NE(nullptr, spy);
+    }
+    void TearDown() override {
+        if (spy != nullptr && !TaskAllocationFailure::Revoke(spy)) {
+            std::printf("[ sweep    ] the malloc spy stays until its last block is freed\n");
+        }
+        HardeningFixture::TearDown();
     }
 
     // Creates class index (aggregated in outer when it is not null) and gives
@@ -83,7 +90,7 @@ protected:
         return hr;
     }
 
-    TaskAllocationFailure spy_;
+    TaskAllocationFailure* spy = nullptr;
 };
 
 // A construction log without what the variable's definition applies: the
@@ -117,7 +124,7 @@ TEST_F(TaskAllocationSweepTest, CreationStandaloneAndAggregated) {
             const Counts before;
             std::vector<std::string> log;
             SweepTaskAllocations(
-                spy_, what.c_str(), [&] { return CreateLogged(index, outer, object, log); },
+                *spy, what.c_str(), [&] { return CreateLogged(index, outer, object, log); },
                 [&](long n, HRESULT hr) {
                     EXPECT_EQ(E_OUTOFMEMORY, hr) << what << ", allocation " << n;
                     EXPECT_EQ(nullptr, object) << what << ", allocation " << n;
@@ -143,13 +150,13 @@ TEST_F(TaskAllocationSweepTest, ConnectAndCalculateAllocateNothing) {
         FakeConnection fake;
         LONG id = 0;
         IUnknown* set = nullptr;
-        const long before = spy_.Allocations();
+        const long before = spy->Allocations();
         ASSERT_EQ(S_OK, correlation->Connect(fake.source.Get(), 1, &id, &set));
-        const long connecting = spy_.Allocations() - before;
-        spy_.FailAt(1);
+        const long connecting = spy->Allocations() - before;
+        spy->FailAt(1);
         EXPECT_EQ(S_OK, correlation->Calculate(id)) << kCatalogue[index].name;
-        EXPECT_FALSE(spy_.Fired()) << kCatalogue[index].name << ": Calculate allocated";
-        spy_.FailAt(0);
+        EXPECT_FALSE(spy->Fired()) << kCatalogue[index].name << ": Calculate allocated";
+        spy->FailAt(0);
         EXPECT_EQ(S_OK, correlation->Disconnect(id));
         std::printf("[ sweep    ] %s: Connect made %ld task allocations\n", kCatalogue[index].name,
                     connecting);
@@ -168,7 +175,7 @@ TEST_F(TaskAllocationSweepTest, PerUserRegistration) {
     const std::string registered = clean.Dump();
     std::unique_ptr<RegistryDouble> registry;
     SweepTaskAllocations(
-        spy_, "per-user registration",
+        *spy, "per-user registration",
         [&] {
             registry = std::make_unique<RegistryDouble>();
             ActiveRegistryScope active(*registry);
@@ -191,7 +198,7 @@ TEST_F(TaskAllocationSweepTest, RegisterServer) {
     const std::vector<std::string> prefixes = RegisteredPrefixDumps();
     std::unique_ptr<RegistryDouble> registry;
     SweepTaskAllocations(
-        spy_, "RegisterServer",
+        *spy, "RegisterServer",
         [&] {
             registry = MachineRegistry();
             ActiveRegistryScope active(*registry);

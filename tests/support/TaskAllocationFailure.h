@@ -1,7 +1,7 @@
 // Makes the platform's task allocator (CoTaskMemAlloc, and the BSTRs that
 // the Automation functions allocate through it) fail on demand: a malloc
 // spy that answers the n-th allocation with a request for 0 bytes, which
-// the allocator then fails. Registered for the lifetime of the object.
+// the allocator then fails.
 #pragma once
 
 #include <windows.h>
@@ -11,17 +11,22 @@ namespace pvt::test {
 
 class TaskAllocationFailure final : public IMallocSpy {
 public:
-    TaskAllocationFailure() { registered_ = SUCCEEDED(CoRegisterMallocSpy(this)); }
-    ~TaskAllocationFailure() {
-        FailAt(0);
-        // Blocks still allocated under the spy keep it registered until they
-        // are freed; the platform then lets go of it by itself.
-        if (registered_) CoRevokeMallocSpy();
+    // Registers a new spy; null when the platform refuses it.
+    static TaskAllocationFailure* Register() {
+        auto* spy = new TaskAllocationFailure();
+        if (SUCCEEDED(CoRegisterMallocSpy(spy))) return spy;
+        delete spy;
+        return nullptr;
     }
-    TaskAllocationFailure(const TaskAllocationFailure&) = delete;
-    TaskAllocationFailure& operator=(const TaskAllocationFailure&) = delete;
-
-    bool Registered() const { return registered_; }
+    // Revokes and deletes spy. Blocks still allocated under it keep it
+    // registered until they are freed, so it is then left to the platform,
+    // which lets go of it by itself; returns whether it went at once.
+    static bool Revoke(TaskAllocationFailure* spy) {
+        spy->FailAt(0);
+        if (FAILED(CoRevokeMallocSpy())) return false;
+        delete spy;
+        return true;
+    }
 
     // The n-th allocation from now (1 = the next) fails; 0 disarms.
     void FailAt(long n) {
@@ -44,7 +49,7 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    // The spy lives as long as the test's scope, not by its count.
+    // The spy's lifetime is Register's and Revoke's, not its count's.
     STDMETHOD_(ULONG, AddRef)() override { return 2; }
     STDMETHOD_(ULONG, Release)() override { return 1; }
 
@@ -76,6 +81,11 @@ public:
     STDMETHOD_(void, PostHeapMinimize)() override {}
 
 private:
+    TaskAllocationFailure() = default;
+    ~TaskAllocationFailure() = default;
+    TaskAllocationFailure(const TaskAllocationFailure&) = delete;
+    TaskAllocationFailure& operator=(const TaskAllocationFailure&) = delete;
+
     SIZE_T Counted(SIZE_T request) {
         InterlockedIncrement(&allocations_);
         if (InterlockedCompareExchange(&countdown_, 0, 0) > 0 &&
@@ -86,7 +96,6 @@ private:
         return request;
     }
 
-    bool registered_ = false;
     mutable LONG countdown_ = 0;
     mutable LONG fired_ = 0;
     mutable LONG allocations_ = 0;
