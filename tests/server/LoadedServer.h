@@ -7,6 +7,7 @@
 
 #include "VarHubControl.h"
 #include "doubles/HubCounts.h"
+#include "support/ExecutablePath.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +21,7 @@ namespace pvt::server_test {
 using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 
-inline std::wstring BesideExecutable(const wchar_t* file) {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring result(path, length);
-    return result.substr(0, result.find_last_of(L"\\/") + 1) + file;
-}
+using test::BesideExecutable;
 
 // A GUID from its registry form; a malformed text fails the test.
 inline GUID Guid(const wchar_t* text) {
