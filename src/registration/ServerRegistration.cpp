@@ -154,9 +154,12 @@ HRESULT MakeTypeLibraryScript(ITypeLib* library, const std::wstring& path, std::
                               : libraryAttributes.syskind == SYS_WIN32 ? L"win32"
                                                                        : L"win16";
 
+    // A name that cannot be read fails the registration rather than
+    // registering an empty one.
     BstrHolder documentation;
-    Received(library->GetDocumentation(-1, nullptr, documentation.Receive(), nullptr, nullptr),
-             documentation);
+    hr = Received(library->GetDocumentation(-1, nullptr, documentation.Receive(), nullptr, nullptr),
+                  documentation);
+    if (FAILED(hr)) return hr;
     const std::wstring libraryText = documentation.Text();
     // Without a help file of its own, the library's help folder is its own.
     std::wstring helpDirectory = HelpDirectory(library);
@@ -190,9 +193,13 @@ HRESULT MakeTypeLibraryScript(ITypeLib* library, const std::wstring& path, std::
             (type.typekind == TKIND_INTERFACE && (type.wTypeFlags & TYPEFLAG_FOLEAUTOMATION) != 0);
         if (!marshalled) continue;
         BstrHolder name;
-        Received(library->GetDocumentation(static_cast<INT>(index), name.Receive(), nullptr,
-                                           nullptr, nullptr),
-                 name);
+        hr = Received(library->GetDocumentation(static_cast<INT>(index), name.Receive(), nullptr,
+                                                nullptr, nullptr),
+                      name);
+        if (FAILED(hr)) return hr;
+        // Every type has a name: none means the platform could not allocate
+        // it and answered S_OK all the same.
+        if (name.Get() == nullptr) return E_OUTOFMEMORY;
         const std::wstring nameText = name.Text();
         // Dual and Automation-compatible interfaces go through the
         // Automation marshaller; pure dispatch interfaces through the

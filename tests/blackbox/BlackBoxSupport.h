@@ -2,19 +2,15 @@
 // only from outside: its file, its exports, COM and the registry.
 #pragma once
 
+#include "support/ExecutablePath.h"
+
 #include <windows.h>
 
 #include <string>
 
 namespace pvt::blackbox {
 
-// Folder of the running executable, with a trailing backslash.
-inline std::wstring ExecutableDirectory() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L"\\/") + 1);
-}
+using test::ExecutableDirectory;
 
 // The module file that was registered: PVT_EXPECTED_MODULE when the driver
 // sets it, else the DLL beside this executable.

@@ -99,7 +99,7 @@ same "refused: the user's classes unchanged" before-user.reg refused-user.reg
 expect_exit 0 "regsvr32 /n /i:User registers" regsvr /n /i:User "$DLL"
 snapshot registered
 same "registered: the machine's classes unchanged" before-machine.reg registered-machine.reg
-check user 'Registered.EveryClassHasExactlyItsEntries:Registered.TheTypeLibraryIsFoundWithItsAttributes'
+check user 'Registered.EveryClassHasExactlyItsEntries:Registered.TheTypeLibraryIsFoundWithItsAttributes:Registered.TheTypeLibraryVersionKeyCarriesTheLibrarysDescription'
 check 'Unregistered.*'
 # Under the user's classes: only the module's keys were added.
 grep '^\[' "$WORK/before-user.reg" | sort >"$WORK/before-user.keys"

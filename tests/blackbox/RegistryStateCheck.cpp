@@ -6,6 +6,7 @@
 //   ForeignSubkeyKept.*   after unregistering with a foreign subkey in place
 #include "BlackBoxSupport.h"
 #include "VarHubControl.h"
+#include "doubles/HubCounts.h"
 #include "support/RegisteredClasses.h"
 
 #include <gtest/gtest.h>
@@ -214,7 +215,7 @@ TEST(Registered, NamesOnlyTheTypeLibraryDeclaresAreNotRegistered) {
         IUnknown* object = nullptr;
         EXPECT_EQ(REGDB_E_CLASSNOTREG,
                   CoCreateInstance(GuidFromText(cls.clsid), nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IUnknown, reinterpret_cast<void**>(&object)));
+                                   IID_PPV_ARGS(&object)));
         EXPECT_EQ(nullptr, object);
     }
 }
@@ -262,17 +263,34 @@ TEST(Registered, TheTypeLibraryIsFoundWithItsAttributes) {
     }
 }
 
+// The library's version key is named as the platform's own registration
+// names it: after the library's description, read here from the module.
+TEST(Registered, TheTypeLibraryVersionKeyCarriesTheLibrarysDescription) {
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(S_OK, LoadTypeLibEx(ExpectedModulePath().c_str(), REGKIND_NONE, &library));
+    BSTR description = nullptr;
+    const HRESULT hr = library->GetDocumentation(-1, nullptr, &description, nullptr, nullptr);
+    library->Release();
+    ASSERT_EQ(S_OK, hr);
+    const std::wstring expected(description ? description : L"");
+    SysFreeString(description);
+    wchar_t value[512] = {};
+    DWORD size = sizeof(value);
+    const std::wstring key = std::wstring(L"TypeLib\\") + kTypeLibraryIdText + L"\\1.0";
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ,
+                                          nullptr, value, &size));
+    EXPECT_EQ(Narrow(expected), Narrow(value));
+}
+
 TEST(Registered, AScriptingClientCreatesAClassByItsProgId) {
     VarHub_Reset();
-    const LONG objects = VarHub_LiveObjects();
-    const LONG references = VarHub_References();
+    const test::HubCounts before;
     CLSID clsid = {};
     ASSERT_EQ(S_OK, CLSIDFromProgID(L"PvtCorrelator.GOR", &clsid));
     EXPECT_TRUE(IsEqualGUID(GuidFromText(L"{5C60E2BB-B37E-4B51-B03D-46B1E6195AAB}"), clsid));
     IDispatch* object = nullptr;
-    ASSERT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                     reinterpret_cast<void**>(&object)));
-    EXPECT_LT(objects, VarHub_LiveObjects()) << "the correlation made its host objects";
+    ASSERT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&object)));
+    EXPECT_LT(before.objects, VarHub_LiveObjects()) << "the correlation made its host objects";
     HMODULE module = GetModuleHandleW(L"PvtCorrelator.dll");
     ASSERT_NE(nullptr, module);
     using CanUnload = HRESULT(STDAPICALLTYPE*)();
@@ -282,8 +300,7 @@ TEST(Registered, AScriptingClientCreatesAClassByItsProgId) {
     EXPECT_EQ(S_FALSE, canUnload());
     object->Release();
     EXPECT_EQ(S_OK, canUnload());
-    EXPECT_EQ(objects, VarHub_LiveObjects());
-    EXPECT_EQ(references, VarHub_References());
+    test::ExpectHubCounts(before, "after the release");
 }
 
 // --- After registering a second time ---------------------------------------

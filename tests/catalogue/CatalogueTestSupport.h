@@ -1,6 +1,8 @@
 // Small helpers shared by the catalogue, script and type library tests.
 #pragma once
 
+#include "support/ExecutablePath.h"
+
 #include <windows.h>
 
 #include <string>
@@ -19,14 +21,6 @@ inline std::string Upper(std::string text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
     return text;
-}
-
-// Folder of the running test executable, with a trailing backslash.
-inline std::wstring ExecutableDirectory() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L"\\/") + 1);
 }
 
 // The bytes of a resource of the running executable; empty if it has none.

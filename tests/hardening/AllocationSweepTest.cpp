@@ -3,94 +3,33 @@
 // report E_OUTOFMEMORY and leave no block allocated, no reference held and
 // the module lock count where it was.
 #include "hardening/HardeningSupport.h"
+#include "support/AllocationSweep.h"
+#include "support/Counts.h"
 
 #include <cstdio>
-#include <functional>
 #include <memory>
 
 namespace pvt::test {
 namespace {
 
-// How one operation fared over its sweep.
-struct SweepOutcome {
-    long failingRuns = 0;  // runs that met an injected failure
-    bool succeeded = false;
-};
-
-long totalAllocationPoints = 0;
-
 // Whole registration runs reload every script, which is slow under Wine:
 // every thirteenth allocation unless PVT_FULL_SWEEPS=1.
 long WholeRunStride() { return EnvironmentNumber("PVT_FULL_SWEEPS", 0) != 0 ? 1 : 13; }
 
-// Runs attempt with the n-th allocation failing, n = 1, 2, ... until it
-// returns S_OK. After a failing run, check(n) verifies that nothing is left
-// behind; after the succeeding one, undo() takes back what it made. The
-// live block count must be back where it was after every failing run.
-SweepOutcome SweepAllocations(const char* what, const std::function<HRESULT()>& attempt,
-                              const std::function<void(long)>& check,
-                              const std::function<void()>& undo, long limit = 20000,
-                              long stride = 1) {
-    SweepOutcome outcome;
-    const bool failedBefore = ::testing::Test::HasFailure();
-    for (long n = 1; n <= limit; n += stride) {
-        const long liveBefore = LiveAllocations();
-        HRESULT hr;
-        {
-            ScopedAllocationFailure failure(n);
-            hr = attempt();
-        }
-        if (hr == S_OK) {
-            outcome.succeeded = true;
-            undo();
-            break;
-        }
-        ++outcome.failingRuns;
-        const long liveAfter = LiveAllocations();
-        EXPECT_EQ(E_OUTOFMEMORY, hr) << what << ", allocation " << n;
-        EXPECT_EQ(liveBefore, liveAfter) << what << ", allocation " << n << ": blocks left";
-        check(n);
-        if (!failedBefore && ::testing::Test::HasFailure()) break;  // one report is enough
-    }
-    EXPECT_TRUE(outcome.succeeded) << what << " never succeeded";
-    totalAllocationPoints += outcome.failingRuns;
-    return outcome;
-}
-
 class AllocationSweepTest : public HardeningFixture {
 protected:
     static void TearDownTestSuite() {
-        std::printf("[ sweep    ] allocation points swept: %ld\n", totalAllocationPoints);
-    }
-
-    // What a failing run must leave as it found it.
-    struct Counts {
-        LONG lock = Module().GetLockCount();
-        LONG hubObjects = VarHub_LiveObjects();
-        LONG hubReferences = VarHub_References();
-        LONG fakeObjects = FakeCounters::LiveObjects();
-        LONG fakeReferences = FakeCounters::References();
-    };
-    static void ExpectCounts(const Counts& before, const std::string& what) {
-        const Counts now;
-        EXPECT_EQ(before.lock, now.lock) << what << ": module lock count";
-        EXPECT_EQ(before.hubObjects, now.hubObjects) << what << ": data-server objects";
-        EXPECT_EQ(before.hubReferences, now.hubReferences) << what << ": data-server references";
-        EXPECT_EQ(before.fakeObjects, now.fakeObjects) << what << ": fake objects";
-        EXPECT_EQ(before.fakeReferences, now.fakeReferences) << what << ": fake references";
+        std::printf("[ sweep    ] allocation points swept: %ld\n", SweptAllocationPoints());
     }
 };
 
 TEST_F(AllocationSweepTest, MakingAClassObject) {
     for (int i = 0; i < kCatalogueSize; ++i) {
         const Counts before;
-        IUnknown* factory = reinterpret_cast<IUnknown*>(1);
+        IClassFactory* factory = reinterpret_cast<IClassFactory*>(1);
         const SweepOutcome outcome = SweepAllocations(
             kCatalogue[i].name,
-            [&] {
-                return MakeClassObject(kClassTable[i].makeInstance, IID_IClassFactory,
-                                       reinterpret_cast<void**>(&factory));
-            },
+            [&] { return MakeClassObject(kClassTable[i].makeInstance, IID_PPV_ARGS(&factory)); },
             [&](long n) {
                 EXPECT_EQ(nullptr, factory) << n;
                 ExpectCounts(before, kCatalogue[i].name);
@@ -108,10 +47,7 @@ TEST_F(AllocationSweepTest, StandaloneCreationOfEveryClass) {
         ICorrelation* object = reinterpret_cast<ICorrelation*>(1);
         const SweepOutcome outcome = SweepAllocations(
             kCatalogue[i].name,
-            [&] {
-                return kClassTable[i].makeInstance(nullptr, IID_ICorrelation,
-                                                   reinterpret_cast<void**>(&object));
-            },
+            [&] { return kClassTable[i].makeInstance(nullptr, IID_PPV_ARGS(&object)); },
             [&](long n) {
                 EXPECT_EQ(nullptr, object) << n;
                 ExpectCounts(before, kCatalogue[i].name);
@@ -129,10 +65,7 @@ TEST_F(AllocationSweepTest, AggregatedCreationOfEveryClass) {
         IUnknown* inner = reinterpret_cast<IUnknown*>(1);
         const SweepOutcome outcome = SweepAllocations(
             kCatalogue[i].name,
-            [&] {
-                return kClassTable[i].makeInstance(outer.Get(), IID_IUnknown,
-                                                   reinterpret_cast<void**>(&inner));
-            },
+            [&] { return kClassTable[i].makeInstance(outer.Get(), IID_PPV_ARGS(&inner)); },
             [&](long n) {
                 EXPECT_EQ(nullptr, inner) << n;
                 EXPECT_EQ(1, outer->RefCount()) << "the outer object's count, allocation " << n;
@@ -148,16 +81,13 @@ TEST_F(AllocationSweepTest, AggregatedCreationOfEveryClass) {
 TEST_F(AllocationSweepTest, CreationThroughTheClassFactory) {
     const int index = CatalogueIndex("GOR");
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(S_OK, MakeClassObject(kClassTable[index].makeInstance, IID_IClassFactory,
-                                    reinterpret_cast<void**>(factory.GetAddressOf())));
+    ASSERT_EQ(S_OK, MakeClassObject(kClassTable[index].makeInstance,
+                                    IID_PPV_ARGS(factory.GetAddressOf())));
     const Counts before;
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
     SweepAllocations(
         "IClassFactory::CreateInstance",
-        [&] {
-            return factory->CreateInstance(nullptr, IID_IUnknown,
-                                           reinterpret_cast<void**>(&object));
-        },
+        [&] { return factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)); },
         [&](long n) {
             EXPECT_EQ(nullptr, object) << n;
             ExpectCounts(before, "CreateInstance");

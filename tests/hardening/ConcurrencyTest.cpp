@@ -6,6 +6,7 @@
 //
 // PVT_THREAD_ITERATIONS sets the iterations per thread.
 #include "hardening/HardeningSupport.h"
+#include "support/PhaseValues.h"
 
 #include <atomic>
 #include <cstdio>
@@ -25,19 +26,6 @@ PropertyBlock ThreadBlock(int t) {
         for (double& value : slot) value += 1000.0 * t;
     }
     return block;
-}
-
-std::vector<double> Values(IUnknown* set) {
-    ComPtr<IUnknown> variable;
-    std::vector<double> values;
-    if (FAILED(static_cast<IHostVariableSet*>(set)->FindVariable(L"Phase_Values",
-                                                                 variable.GetAddressOf()))) {
-        return values;
-    }
-    for (int e = 0; e < VarHub_ValueCount(variable.Get()); ++e) {
-        values.push_back(VarHub_Value(variable.Get(), e));
-    }
-    return values;
 }
 
 bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
@@ -60,20 +48,19 @@ void Iterate(int index, FakeConnection& fake, const std::vector<double>& expecte
             outcome.firstProblem = std::string(kCatalogue[index].name) + ": " + what;
     };
     ComPtr<IClassFactory> factory;
-    if (Module().GetClassObject(*kClassTable[index].classId, IID_IClassFactory,
-                                reinterpret_cast<void**>(factory.GetAddressOf())) != S_OK) {
+    if (Module().GetClassObject(*kClassTable[index].classId,
+                                IID_PPV_ARGS(factory.GetAddressOf())) != S_OK) {
         return problem("no class object");
     }
     ComPtr<ICorrelation> correlation;
-    if (factory->CreateInstance(nullptr, IID_ICorrelation,
-                                reinterpret_cast<void**>(correlation.GetAddressOf())) != S_OK) {
+    if (factory->CreateInstance(nullptr, IID_PPV_ARGS(correlation.GetAddressOf())) != S_OK) {
         return problem("creation failed");
     }
     LONG id = 0;
     IUnknown* set = nullptr;
     if (correlation->Connect(fake.source.Get(), 1, &id, &set) != S_OK) return problem("Connect");
     const HRESULT hr = correlation->Calculate(id);
-    const std::vector<double> values = Values(set);
+    const std::vector<double> values = PhaseValuesOf(set);
     if (hr == S_OK) {
         ++outcome.published;
         if (!SameBits(expected, values)) problem("wrong values");
@@ -114,7 +101,7 @@ TEST_F(ConcurrencyTest, ThreadsInTheirOwnApartmentsUseEveryClassAtOnce) {
             IUnknown* set = nullptr;
             ASSERT_EQ(S_OK, correlation->Connect(fakes[t]->source.Get(), 1, &id, &set));
             ASSERT_EQ(S_OK, correlation->Calculate(id));
-            expected[t].push_back(Values(set));
+            expected[t].push_back(PhaseValuesOf(set));
             ASSERT_EQ(4u, expected[t].back().size());
         }
     }

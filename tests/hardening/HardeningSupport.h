@@ -109,8 +109,8 @@ protected:
     // A new standalone correlation of class index, queried for ICorrelation.
     static ComPtr<ICorrelation> Create(int index) {
         ComPtr<ICorrelation> correlation;
-        const HRESULT hr = kClassTable[index].makeInstance(
-            nullptr, IID_ICorrelation, reinterpret_cast<void**>(correlation.GetAddressOf()));
+        const HRESULT hr =
+            kClassTable[index].makeInstance(nullptr, IID_PPV_ARGS(correlation.GetAddressOf()));
         EXPECT_EQ(S_OK, hr) << kCatalogue[index].name;
         return correlation;
     }

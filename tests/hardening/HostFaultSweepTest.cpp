@@ -4,6 +4,8 @@
 // the documented one, nothing is written where nothing may be, and every
 // reference is released.
 #include "hardening/HardeningSupport.h"
+#include "support/Counts.h"
+#include "support/PhaseValues.h"
 
 #include <cstdio>
 #include <cstring>
@@ -61,8 +63,7 @@ TEST_F(HostFaultSweepTest, ConstructionOfEveryClassStandaloneAndAggregated) {
             for (bool aggregated : {false, true}) {
                 const std::string what = std::string(kCatalogue[i].name) + ", " + fault.what +
                                          (aggregated ? ", aggregated" : "");
-                const LONG hubObjects = VarHub_LiveObjects();
-                const LONG hubReferences = VarHub_References();
+                const HubCounts before;
                 const ComPtr<FakeUnknown> outer = Adopt(new FakeUnknown("Outer"));
                 VarHub_Reset();
                 fault.inject();
@@ -83,8 +84,7 @@ TEST_F(HostFaultSweepTest, ConstructionOfEveryClassStandaloneAndAggregated) {
                 }
                 EXPECT_EQ(1, outer->RefCount()) << what;
                 EXPECT_EQ(0, Module().GetLockCount()) << what;
-                EXPECT_EQ(hubObjects, VarHub_LiveObjects()) << what;
-                EXPECT_EQ(hubReferences, VarHub_References()) << what;
+                ExpectHubCounts(before, what);
                 if (HasFailure()) return;
             }
         }
@@ -127,8 +127,7 @@ TEST_F(HostFaultSweepTest, ConnectOfEveryClass) {
             const std::string what = std::string(kCatalogue[i].name) + ", " + fault.what;
             FakeConnection fake;
             const ComPtr<FakeUnknown> foreign = Adopt(new FakeUnknown());
-            const LONG hubObjects = VarHub_LiveObjects();
-            const LONG hubReferences = VarHub_References();
+            const HubCounts before;
             const std::vector<LONG> counts = fake.Counts();
             VarHub_Reset();
             fault.inject(fake);
@@ -146,8 +145,7 @@ TEST_F(HostFaultSweepTest, ConnectOfEveryClass) {
             EXPECT_EQ(-77, id) << what << ": the id location was written";
             EXPECT_EQ(counts, fake.Counts()) << what;
             EXPECT_EQ(1, foreign->RefCount()) << what;
-            EXPECT_EQ(hubObjects, VarHub_LiveObjects()) << what;
-            EXPECT_EQ(hubReferences, VarHub_References()) << what;
+            ExpectHubCounts(before, what);
             EXPECT_EQ(E_NO_SUCH_CONNECTION, correlation->Calculate(1)) << what;
             fake.source->queryResult = S_OK;
             if (!fault.useForeignObject) {
@@ -252,27 +250,20 @@ TEST_F(HostFaultSweepTest, CalculateOfEveryClass) {
             // Values from a first calculation, which an early return must keep.
             ASSERT_EQ(S_OK, correlation->Calculate(id)) << what;
             ComPtr<IUnknown> variable;
-            ASSERT_EQ(S_OK, static_cast<IHostVariableSet*>(set)->FindVariable(
-                                L"Phase_Values", variable.GetAddressOf()));
+            ASSERT_EQ(S_OK, FindPhaseValues(set, variable));
             std::vector<double> before;
             for (int e = 0; e < 4; ++e) before.push_back(VarHub_Value(variable.Get(), e));
 
             VarHub_Reset();
             fault.inject(fake);
             ++hostFaultsInjected;
-            const LONG hubObjects = VarHub_LiveObjects();
-            const LONG hubReferences = VarHub_References();
-            const LONG fakeObjects = FakeCounters::LiveObjects();
-            const LONG fakeReferences = FakeCounters::References();
+            const Counts countsBefore;
             const std::vector<LONG> fakeCounts = fake.Counts();
             const HRESULT hr = correlation->Calculate(id);
             const int writes = WritesLogged();
             VarHub_Reset();
             // Whatever the publication obtained, it has let go again.
-            EXPECT_EQ(hubObjects, VarHub_LiveObjects()) << what;
-            EXPECT_EQ(hubReferences, VarHub_References()) << what;
-            EXPECT_EQ(fakeObjects, FakeCounters::LiveObjects()) << what;
-            EXPECT_EQ(fakeReferences, FakeCounters::References()) << what;
+            ExpectCounts(countsBefore, what);
             EXPECT_EQ(fakeCounts, fake.Counts()) << what;
 
             EXPECT_EQ(fault.expected, hr) << what;
@@ -310,8 +301,7 @@ TEST_F(HostFaultSweepTest, CalculateRecoversAfterEveryFault) {
             IUnknown* set = nullptr;
             ASSERT_EQ(S_OK, correlation->Connect(fake.source.Get(), 5, &id, &set));
             ComPtr<IUnknown> variable;
-            ASSERT_EQ(S_OK, static_cast<IHostVariableSet*>(set)->FindVariable(
-                                L"Phase_Values", variable.GetAddressOf()));
+            ASSERT_EQ(S_OK, FindPhaseValues(set, variable));
             fault.inject(fake);
             correlation->Calculate(id);
             VarHub_Reset();
@@ -319,8 +309,7 @@ TEST_F(HostFaultSweepTest, CalculateRecoversAfterEveryFault) {
             EXPECT_EQ(S_OK, correlation->Disconnect(id));
             ASSERT_EQ(S_OK, correlation->Connect(healthy.source.Get(), 5, &id, &set));
             variable.Reset();
-            ASSERT_EQ(S_OK, static_cast<IHostVariableSet*>(set)->FindVariable(
-                                L"Phase_Values", variable.GetAddressOf()));
+            ASSERT_EQ(S_OK, FindPhaseValues(set, variable));
             EXPECT_EQ(S_OK, correlation->Calculate(id)) << fault.what;
             EXPECT_EQ(4, VarHub_ValueCount(variable.Get())) << fault.what;
             variable.Reset();
@@ -403,8 +392,7 @@ TEST_F(HostFaultSweepTest, HostLetsGoOfTheObjectDuringACall) {
         const std::string what = std::string(c.call) + (c.cleanup ? ", Cleanup" : ", Release") +
                                  (c.aggregated ? ", aggregated" : "") +
                                  (c.connect ? ", Connect" : ", Calculate");
-        const LONG hubObjects = VarHub_LiveObjects();
-        const LONG hubReferences = VarHub_References();
+        const HubCounts hubBefore;
         FakeConnection fake;
         const std::vector<LONG> counts = fake.Counts();
         const ComPtr<FakeUnknown> outer = Adopt(new FakeUnknown("Outer"));
@@ -413,8 +401,7 @@ TEST_F(HostFaultSweepTest, HostLetsGoOfTheObjectDuringACall) {
                                                     c.aggregated ? IID_IUnknown : IID_ICorrelation,
                                                     reinterpret_cast<void**>(&owner)));
         ICorrelation* correlation = nullptr;
-        ASSERT_EQ(S_OK,
-                  owner->QueryInterface(IID_ICorrelation, reinterpret_cast<void**>(&correlation)));
+        ASSERT_EQ(S_OK, owner->QueryInterface(IID_PPV_ARGS(&correlation)));
         correlation->Release();  // used through owner's reference, as an outer object does
         LONG id = 0;
         IUnknown* set = nullptr;
@@ -449,8 +436,7 @@ TEST_F(HostFaultSweepTest, HostLetsGoOfTheObjectDuringACall) {
         if (!c.connect) {
             EXPECT_EQ(4, writes) << what;
             ComPtr<IUnknown> variable;
-            ASSERT_EQ(S_OK, static_cast<IHostVariableSet*>(setReference.Get())
-                                ->FindVariable(L"Phase_Values", variable.GetAddressOf()));
+            ASSERT_EQ(S_OK, FindPhaseValues(setReference.Get(), variable));
             EXPECT_EQ(4, VarHub_ValueCount(variable.Get())) << what;
         }
         setReference.Reset();
@@ -459,8 +445,7 @@ TEST_F(HostFaultSweepTest, HostLetsGoOfTheObjectDuringACall) {
         EXPECT_EQ(0, Module().GetLockCount()) << what << ": the object is gone";
         EXPECT_EQ(1, outer->RefCount()) << what;
         EXPECT_EQ(counts, fake.Counts()) << what;
-        EXPECT_EQ(hubObjects, VarHub_LiveObjects()) << what;
-        EXPECT_EQ(hubReferences, VarHub_References()) << what;
+        ExpectHubCounts(hubBefore, what);
         ExpectCalculatorIdle();
         if (HasFailure()) return;
     }

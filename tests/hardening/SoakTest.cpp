@@ -5,6 +5,7 @@
 //
 // PVT_SOAK_CYCLES sets the number of cycles (the label "long" runs 100000).
 #include "hardening/HardeningSupport.h"
+#include "support/PhaseValues.h"
 
 #include <psapi.h>
 
@@ -54,13 +55,12 @@ protected:
     // One cycle for class index; false when anything went wrong.
     static bool Cycle(int index, FakeConnection& fake) {
         ComPtr<IClassFactory> factory;
-        if (Module().GetClassObject(*kClassTable[index].classId, IID_IClassFactory,
-                                    reinterpret_cast<void**>(factory.GetAddressOf())) != S_OK) {
+        if (Module().GetClassObject(*kClassTable[index].classId,
+                                    IID_PPV_ARGS(factory.GetAddressOf())) != S_OK) {
             return false;
         }
         ComPtr<ICorrelation> correlation;
-        if (factory->CreateInstance(nullptr, IID_ICorrelation,
-                                    reinterpret_cast<void**>(correlation.GetAddressOf())) != S_OK) {
+        if (factory->CreateInstance(nullptr, IID_PPV_ARGS(correlation.GetAddressOf())) != S_OK) {
             return false;
         }
         factory.Reset();
@@ -72,8 +72,7 @@ protected:
         if (kCatalogue[index].publication == Publication::Common) {
             // Element 1 is phase 0 of the class's slot.
             ComPtr<IUnknown> variable;
-            static_cast<IHostVariableSet*>(set)->FindVariable(L"Phase_Values",
-                                                              variable.GetAddressOf());
+            FindPhaseValues(set, variable);
             good = VarHub_Value(variable.Get(), 1) ==
                    fake.fluid->block.slots[kCatalogue[index].slot][0];
         }
@@ -87,7 +86,7 @@ TEST_F(SoakTest, CreateConnectCalculateDisconnectRelease) {
     const long warmUp = std::max(500L, cycles / 10);
     FakeConnection fake;
     const std::vector<LONG> fakeCounts = fake.Counts();
-    const LONG hubObjects = VarHub_LiveObjects();
+    const HubCounts hubBefore;
 
     const auto started = std::chrono::steady_clock::now();
     long liveAtWarmUp = 0;
@@ -121,7 +120,7 @@ TEST_F(SoakTest, CreateConnectCalculateDisconnectRelease) {
     EXPECT_LE(static_cast<double>(bytesAtEnd), bytesAtWarmUp + 2.0 * 1048576.0)
         << "private bytes grew";
     EXPECT_EQ(fakeCounts, fake.Counts());
-    EXPECT_EQ(hubObjects, VarHub_LiveObjects());
+    ExpectHubCounts(hubBefore, "after the soak");
     EXPECT_EQ(0, Module().GetLockCount());
 }
 

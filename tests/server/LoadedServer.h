@@ -6,6 +6,8 @@
 #pragma once
 
 #include "VarHubControl.h"
+#include "doubles/HubCounts.h"
+#include "support/ExecutablePath.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +21,7 @@ namespace pvt::server_test {
 using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 
-inline std::wstring BesideExecutable(const wchar_t* file) {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring result(path, length);
-    return result.substr(0, result.find_last_of(L"\\/") + 1) + file;
-}
+using test::BesideExecutable;
 
 // A GUID from its registry form; a malformed text fails the test.
 inline GUID Guid(const wchar_t* text) {
@@ -37,8 +34,7 @@ class LoadedServer : public ::testing::Test {
 protected:
     void SetUp() override {
         VarHub_Reset();
-        hubObjects_ = VarHub_LiveObjects();
-        hubReferences_ = VarHub_References();
+        hubBefore_ = test::HubCounts();
         module_ = LoadLibraryW(BesideExecutable(L"PvtCorrelator.dll").c_str());
         ASSERT_NE(nullptr, module_) << "PvtCorrelator.dll beside the test executable";
         getClassObject_ = reinterpret_cast<GetClassObjectFunction>(
@@ -54,8 +50,7 @@ protected:
             EXPECT_EQ(S_OK, CanUnloadNow()) << "module lock count";
         }
         VarHub_Reset();
-        EXPECT_EQ(hubObjects_, VarHub_LiveObjects()) << "data-server objects leaked";
-        EXPECT_EQ(hubReferences_, VarHub_References()) << "data-server references leaked";
+        test::ExpectHubCounts(hubBefore_, "at the end of the test");
         Unload();
     }
 
@@ -77,8 +72,7 @@ protected:
     // The class object of classId as IClassFactory; null on failure.
     IClassFactory* Factory(REFCLSID classId) {
         IClassFactory* factory = nullptr;
-        EXPECT_EQ(S_OK,
-                  GetClassObject(classId, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+        EXPECT_EQ(S_OK, GetClassObject(classId, IID_PPV_ARGS(&factory)));
         return factory;
     }
 
@@ -86,8 +80,7 @@ private:
     HMODULE module_ = nullptr;
     GetClassObjectFunction getClassObject_ = nullptr;
     CanUnloadNowFunction canUnloadNow_ = nullptr;
-    LONG hubObjects_ = 0;
-    LONG hubReferences_ = 0;
+    test::HubCounts hubBefore_;
 };
 
 }  // namespace pvt::server_test

@@ -10,7 +10,6 @@
 namespace pvt::server_test {
 namespace {
 
-const GUID kCorrelation = Guid(L"{0BFE8550-E173-11D2-A62C-00A0C9DF4274}");
 const GUID kModuleLibrary = Guid(L"{DEEC13C7-7766-4086-8C1B-434FBF176F1C}");
 
 using test::ExpectedClass;
@@ -32,8 +31,7 @@ TEST_F(ServerClassesTest, EveryClassIsCreatedThroughItsClassObjectWithItsIdentit
         IClassFactory* factory = Factory(Guid(expected.wideClassId));
         ASSERT_NE(nullptr, factory);
         ICorrelation* correlation = nullptr;
-        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, kCorrelation,
-                                                reinterpret_cast<void**>(&correlation)));
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&correlation)));
         factory->Release();
 
         BSTR text = nullptr;

@@ -1,6 +1,7 @@
 // The built module from the outside: class objects, creation (standalone and
 // aggregated), object identity, the lock count as DllCanUnloadNow reports it,
 // concurrent requests for a class object, and unloading.
+#include "doubles/CountingOuter.h"
 #include "server/LoadedServer.h"
 
 #include "HostCorrelation.h"
@@ -25,28 +26,7 @@ const GUID kNotServed[] = {
 
 IUnknown* const kGarbage = reinterpret_cast<IUnknown*>(1);
 
-// An outer object for aggregation that counts its references and hands
-// every interface but IUnknown to the aggregate it holds.
-class CountingOuter final : public IUnknown {
-public:
-    STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown)) {
-            *object = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (inner != nullptr) return inner->QueryInterface(iid, object);
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(++count); }
-    STDMETHOD_(ULONG, Release)() override { return static_cast<ULONG>(--count); }
-
-    LONG count = 1;
-    IUnknown* inner = nullptr;
-};
-
+using test::CountingOuter;
 using ServerTest = LoadedServer;
 
 TEST_F(ServerTest, ClassObjectIsMadeOnceAndHoldsTheModuleOnlyWhileReferenced) {
@@ -58,7 +38,7 @@ TEST_F(ServerTest, ClassObjectIsMadeOnceAndHoldsTheModuleOnlyWhileReferenced) {
     EXPECT_EQ(S_FALSE, CanUnloadNow());
 
     IUnknown* unknown = nullptr;
-    ASSERT_EQ(S_OK, first->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+    ASSERT_EQ(S_OK, first->QueryInterface(IID_PPV_ARGS(&unknown)));
     EXPECT_EQ(static_cast<IUnknown*>(first), unknown);
     unknown->Release();
 
@@ -105,13 +85,13 @@ TEST_F(ServerTest, AggregationNeedsIUnknownAndRefusesOtherwiseWithoutSideEffects
     IClassFactory* factory = Factory(kGor);
     ASSERT_NE(nullptr, factory);
     CountingOuter outer;
-    const LONG hubObjects = VarHub_LiveObjects();
+    const test::HubCounts before;
     IUnknown* object = kGarbage;
     EXPECT_EQ(CLASS_E_NOAGGREGATION,
               factory->CreateInstance(&outer, kCorrelation, reinterpret_cast<void**>(&object)));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(1, outer.count);
-    EXPECT_EQ(hubObjects, VarHub_LiveObjects()) << "nothing was created";
+    test::ExpectHubCounts(before, "nothing was created");
     factory->Release();
     EXPECT_EQ(S_OK, CanUnloadNow());
 }
@@ -119,20 +99,19 @@ TEST_F(ServerTest, AggregationNeedsIUnknownAndRefusesOtherwiseWithoutSideEffects
 TEST_F(ServerTest, AggregateHandsOutInterfacesThatCountOnTheOuterObject) {
     IClassFactory* factory = Factory(kGor);
     ASSERT_NE(nullptr, factory);
-    const LONG hubObjects = VarHub_LiveObjects();
+    const test::HubCounts before;
     CountingOuter outer;
     IUnknown* inner = nullptr;
-    ASSERT_EQ(S_OK,
-              factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_PPV_ARGS(&inner)));
     factory->Release();
     outer.inner = inner;
     EXPECT_EQ(1, outer.count);
     EXPECT_EQ(S_FALSE, CanUnloadNow()) << "the aggregate holds the module";
-    EXPECT_EQ(hubObjects + 3, VarHub_LiveObjects()) << "two sets and the variable";
+    EXPECT_EQ(before.objects + 3, VarHub_LiveObjects()) << "two sets and the variable";
 
     // The non-delegating IUnknown answers itself, with its own count.
     IUnknown* self = nullptr;
-    ASSERT_EQ(S_OK, inner->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&self)));
+    ASSERT_EQ(S_OK, inner->QueryInterface(IID_PPV_ARGS(&self)));
     EXPECT_EQ(inner, self);
     EXPECT_EQ(3u, self->AddRef());
     EXPECT_EQ(2u, self->Release());
@@ -140,7 +119,7 @@ TEST_F(ServerTest, AggregateHandsOutInterfacesThatCountOnTheOuterObject) {
     EXPECT_EQ(1, outer.count);
 
     ICorrelation* correlation = nullptr;
-    ASSERT_EQ(S_OK, inner->QueryInterface(kCorrelation, reinterpret_cast<void**>(&correlation)));
+    ASSERT_EQ(S_OK, inner->QueryInterface(IID_PPV_ARGS(&correlation)));
     EXPECT_NE(static_cast<void*>(inner), static_cast<void*>(correlation));
     EXPECT_EQ(2, outer.count) << "the query's reference went to the outer object";
     correlation->AddRef();
@@ -150,7 +129,7 @@ TEST_F(ServerTest, AggregateHandsOutInterfacesThatCountOnTheOuterObject) {
 
     // The contained object's identity is the outer object's.
     IUnknown* identity = nullptr;
-    ASSERT_EQ(S_OK, correlation->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+    ASSERT_EQ(S_OK, correlation->QueryInterface(IID_PPV_ARGS(&identity)));
     EXPECT_EQ(static_cast<IUnknown*>(&outer), identity);
     identity->Release();
 
@@ -164,7 +143,7 @@ TEST_F(ServerTest, AggregateHandsOutInterfacesThatCountOnTheOuterObject) {
     // The aggregate's last release destroys it with its host objects.
     outer.inner = nullptr;
     EXPECT_EQ(0u, inner->Release());
-    EXPECT_EQ(hubObjects, VarHub_LiveObjects());
+    test::ExpectHubCounts(before, "destroyed");
     EXPECT_EQ(1, outer.count);
     EXPECT_EQ(S_OK, CanUnloadNow());
 }
@@ -173,15 +152,14 @@ TEST_F(ServerTest, StandaloneIdentityIsThePrimaryPointer) {
     IClassFactory* factory = Factory(kGor);
     ASSERT_NE(nullptr, factory);
     IUnknown* object = nullptr;
-    ASSERT_EQ(S_OK,
-              factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)));
     factory->Release();
 
     IUnknown* unknown = nullptr;
     IUnknown* dispatch = nullptr;
     IUnknown* own = nullptr;
     IUnknown* correlation = nullptr;
-    ASSERT_EQ(S_OK, object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+    ASSERT_EQ(S_OK, object->QueryInterface(IID_PPV_ARGS(&unknown)));
     ASSERT_EQ(S_OK, object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)));
     ASSERT_EQ(S_OK, object->QueryInterface(kOwnGor, reinterpret_cast<void**>(&own)));
     ASSERT_EQ(S_OK, object->QueryInterface(kCorrelation, reinterpret_cast<void**>(&correlation)));
@@ -191,7 +169,7 @@ TEST_F(ServerTest, StandaloneIdentityIsThePrimaryPointer) {
     EXPECT_NE(object, correlation);
 
     IUnknown* back = nullptr;
-    ASSERT_EQ(S_OK, correlation->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&back)));
+    ASSERT_EQ(S_OK, correlation->QueryInterface(IID_PPV_ARGS(&back)));
     EXPECT_EQ(object, back);
     // Both pointers count on the one object.
     EXPECT_EQ(7u, correlation->AddRef());
@@ -214,10 +192,8 @@ TEST_F(ServerTest, LiveObjectsAndServerLocksKeepTheModuleLoaded) {
     ASSERT_NE(nullptr, factory);
     ICorrelation* first = nullptr;
     ICorrelation* second = nullptr;
-    ASSERT_EQ(S_OK,
-              factory->CreateInstance(nullptr, kCorrelation, reinterpret_cast<void**>(&first)));
-    ASSERT_EQ(S_OK,
-              factory->CreateInstance(nullptr, kCorrelation, reinterpret_cast<void**>(&second)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&first)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&second)));
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     factory->Release();
     EXPECT_EQ(S_FALSE, CanUnloadNow());
@@ -235,26 +211,24 @@ TEST_F(ServerTest, LiveObjectsAndServerLocksKeepTheModuleLoaded) {
 TEST_F(ServerTest, FailedConstructionReturnsItsFailureAndHoldsNothing) {
     IClassFactory* factory = Factory(kGor);
     ASSERT_NE(nullptr, factory);
-    const LONG hubObjects = VarHub_LiveObjects();
+    const test::HubCounts before;
     for (int failing = 1; failing <= 3; ++failing) {
         VarHub_Reset();
         VarHub_FailCreation(failing, E_FAIL);
         IUnknown* object = kGarbage;
-        EXPECT_EQ(E_FAIL,
-                  factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)))
+        EXPECT_EQ(E_FAIL, factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)))
             << "host object " << failing;
         EXPECT_EQ(nullptr, object);
-        EXPECT_EQ(hubObjects, VarHub_LiveObjects());
+        test::ExpectHubCounts(before, "standalone");
 
         CountingOuter outer;
         VarHub_Reset();
         VarHub_FailCreation(failing, E_FAIL);
         object = kGarbage;
-        EXPECT_EQ(E_FAIL,
-                  factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&object)));
+        EXPECT_EQ(E_FAIL, factory->CreateInstance(&outer, IID_PPV_ARGS(&object)));
         EXPECT_EQ(nullptr, object);
         EXPECT_EQ(1, outer.count);
-        EXPECT_EQ(hubObjects, VarHub_LiveObjects());
+        test::ExpectHubCounts(before, "aggregated");
     }
     factory->Release();
     EXPECT_EQ(S_OK, CanUnloadNow());

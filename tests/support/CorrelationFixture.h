@@ -5,6 +5,7 @@
 #include "correlations/CorrelationClasses.h"
 #include "properties/PropertyCalculator.h"
 #include "support/HostFixture.h"
+#include "support/PhaseValues.h"
 #include "support/TestAccess.h"
 
 #include <wrl/client.h>
@@ -27,9 +28,7 @@ class CorrelationFixtureOf : public HostFixture {
 protected:
     void SetUp() override {
         HostFixture::SetUp();
-        ASSERT_EQ(S_OK,
-                  CComObject<T>::CreateInstance(
-                      IID_ICorrelation, reinterpret_cast<void**>(correlation.GetAddressOf())));
+        ASSERT_EQ(S_OK, CComObject<T>::CreateInstance(IID_PPV_ARGS(correlation.GetAddressOf())));
         VarHub_Reset();
     }
 
@@ -56,16 +55,7 @@ protected:
     }
 
     // The four elements of a connection's "Phase_Values", as written.
-    std::vector<double> PhaseValues(const Connection& c) {
-        ComPtr<IUnknown> variable;
-        auto* set = static_cast<IHostVariableSet*>(c.set);
-        if (FAILED(set->FindVariable(L"Phase_Values", variable.GetAddressOf()))) return {};
-        std::vector<double> values;
-        for (int i = 0; i < VarHub_ValueCount(variable.Get()); ++i) {
-            values.push_back(VarHub_Value(variable.Get(), i));
-        }
-        return values;
-    }
+    std::vector<double> PhaseValues(const Connection& c) { return PhaseValuesOf(c.set); }
 
     ComPtr<ICorrelation> correlation;
 };

@@ -8,6 +8,7 @@
 #include "com/ComModule.h"
 #include "doubles/Fakes.h"
 #include "support/AllocationFailure.h"
+#include "support/Counts.h"
 
 #include <gtest/gtest.h>
 
@@ -20,18 +21,12 @@ class HostFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         VarHub_Reset();
-        hubObjects_ = VarHub_LiveObjects();
-        hubReferences_ = VarHub_References();
-        fakeObjects_ = FakeCounters::LiveObjects();
-        fakeReferences_ = FakeCounters::References();
+        before_ = Counts();
     }
 
     void TearDown() override {
         VarHub_Reset();
-        EXPECT_EQ(hubObjects_, VarHub_LiveObjects()) << "data-server objects leaked";
-        EXPECT_EQ(hubReferences_, VarHub_References()) << "data-server references leaked";
-        EXPECT_EQ(fakeObjects_, FakeCounters::LiveObjects()) << "host doubles leaked";
-        EXPECT_EQ(fakeReferences_, FakeCounters::References()) << "host double references";
+        ExpectCounts(before_, "at the end of the test");
         EXPECT_EQ(0, Module().GetLockCount()) << "module lock count";
     }
 
@@ -61,10 +56,7 @@ protected:
     }
 
 private:
-    LONG hubObjects_ = 0;
-    LONG hubReferences_ = 0;
-    LONG fakeObjects_ = 0;
-    LONG fakeReferences_ = 0;
+    Counts before_;
 };
 
 }  // namespace pvt::test

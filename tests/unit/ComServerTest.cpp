@@ -4,6 +4,8 @@
 #include "com/ClassFactory.h"
 #include "com/ComModule.h"
 #include "correlations/CorrelationClasses.h"
+#include "doubles/CountingOuter.h"
+#include "support/AllocationSweep.h"
 #include "support/HostFixture.h"
 #include "support/TestAccess.h"
 
@@ -16,28 +18,6 @@ namespace pvt::test {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// An outer object for aggregation that counts its references. It owns the
-// aggregate's non-delegating IUnknown once one is stored in inner.
-class CountingOuter final : public IUnknown {
-public:
-    STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown)) {
-            *object = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (inner != nullptr) return inner->QueryInterface(iid, object);
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(++count); }
-    STDMETHOD_(ULONG, Release)() override { return static_cast<ULONG>(--count); }
-
-    LONG count = 1;
-    IUnknown* inner = nullptr;
-};
 
 // A connection source that, when its last reference goes, touches the
 // correlation that owns it: a query, an AddRef and a Release made during
@@ -61,8 +41,7 @@ public:
         const LONG count = --count_;
         if (count == 0) {
             IUnknown* identity = nullptr;
-            if (SUCCEEDED(
-                    owner_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)))) {
+            if (SUCCEEDED(owner_->QueryInterface(IID_PPV_ARGS(&identity)))) {
                 identity->Release();
             }
             owner_->AddRef();
@@ -100,56 +79,26 @@ CCorrelation* AsCorrelation(IUnknown* primary) {
 
 class ComServerTest : public HostFixture {};
 
-// Runs create with the n-th allocation failing, n = 1, 2, ... until it
-// succeeds; every failure must be E_OUTOFMEMORY and leave nothing behind.
-// Returns how many allocations were failed.
-template <class Create>
-long SweepAllocationFailures(Create create, IUnknown** made) {
-    long failures = 0;
-    for (long n = 1; n < 500; ++n) {
-        VarHub_Reset();
-        IUnknown* object = reinterpret_cast<IUnknown*>(1);
-        HRESULT hr;
-        {
-            ScopedAllocationFailure failure(n);
-            hr = create(&object);
-        }
-        if (hr == S_OK) {
-            *made = object;
-            return failures;
-        }
-        ++failures;
-        EXPECT_EQ(E_OUTOFMEMORY, hr) << "allocation " << n;
-        EXPECT_EQ(nullptr, object) << "allocation " << n;
-        EXPECT_EQ(0, Module().GetLockCount()) << "allocation " << n;
-        EXPECT_EQ(0, VarHub_LiveObjects()) << "allocation " << n;
-    }
-    ADD_FAILURE() << "creation never succeeded";
-    return failures;
-}
-
 TEST_F(ComServerTest, AllocationFailureWhileCreatingAnObjectLeavesNothing) {
     IUnknown* standalone = nullptr;
-    const long standaloneFailures = SweepAllocationFailures(
-        [](IUnknown** out) {
-            return MakeInstance<CBubblePtPressure>(nullptr, IID_IUnknown,
-                                                   reinterpret_cast<void**>(out));
-        },
-        &standalone);
-    EXPECT_GE(standaloneFailures, 3) << "the wrapper and both identity strings allocate";
+    const SweepOutcome standaloneSweep = SweepCreation(
+        "standalone",
+        [](IUnknown** out) { return MakeInstance<CBubblePtPressure>(nullptr, IID_PPV_ARGS(out)); },
+        standalone);
+    EXPECT_GE(standaloneSweep.failingRuns, 3) << "the wrapper and both identity strings allocate";
     ASSERT_NE(nullptr, standalone);
     EXPECT_EQ(1, Module().GetLockCount());
     EXPECT_EQ(0u, standalone->Release());
 
     CountingOuter outer;
     IUnknown* aggregate = nullptr;
-    const long aggregatedFailures = SweepAllocationFailures(
+    const SweepOutcome aggregatedSweep = SweepCreation(
+        "aggregated",
         [&outer](IUnknown** out) {
-            return MakeInstance<CBubblePtPressure>(&outer, IID_IUnknown,
-                                                   reinterpret_cast<void**>(out));
+            return MakeInstance<CBubblePtPressure>(&outer, IID_PPV_ARGS(out));
         },
-        &aggregate);
-    EXPECT_GE(aggregatedFailures, 3);
+        aggregate);
+    EXPECT_GE(aggregatedSweep.failingRuns, 3);
     EXPECT_EQ(1, outer.count) << "no failed attempt may leave a reference on the outer object";
     ASSERT_NE(nullptr, aggregate);
     EXPECT_EQ(1, Module().GetLockCount());
@@ -174,20 +123,17 @@ TEST_F(ComServerTest, AllocationFailureWhileMakingAClassObjectLeavesNothing) {
     EXPECT_EQ(nullptr, classObject);
 
     // A class object with only the cache's reference does not hold the module.
-    ASSERT_EQ(S_OK, MakeClassObject(&MakeInstance<CGOR>, IID_IUnknown,
-                                    reinterpret_cast<void**>(&classObject)));
+    ASSERT_EQ(S_OK, MakeClassObject(&MakeInstance<CGOR>, IID_PPV_ARGS(&classObject)));
     EXPECT_EQ(0, Module().GetLockCount());
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK,
-              classObject->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK, classObject->QueryInterface(IID_PPV_ARGS(&factory)));
     EXPECT_EQ(1, Module().GetLockCount());
 
     // Running out of memory inside CreateInstance: the same answer.
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
     {
         ScopedAllocationFailure failure(1);
-        EXPECT_EQ(E_OUTOFMEMORY, factory->CreateInstance(nullptr, IID_IUnknown,
-                                                         reinterpret_cast<void**>(&object)));
+        EXPECT_EQ(E_OUTOFMEMORY, factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)));
     }
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(1, Module().GetLockCount());
@@ -245,10 +191,8 @@ HRESULT FreshTableTest::nextMakeResult = S_OK;
 TEST_F(FreshTableTest, MakesEachClassObjectOnceAndHandsOutTheCachedOne) {
     ComPtr<IClassFactory> first;
     ComPtr<IClassFactory> second;
-    ASSERT_EQ(S_OK, module.GetClassObject(CLSID_GOR, IID_IClassFactory,
-                                          reinterpret_cast<void**>(first.GetAddressOf())));
-    ASSERT_EQ(S_OK, module.GetClassObject(CLSID_GOR, IID_IClassFactory,
-                                          reinterpret_cast<void**>(second.GetAddressOf())));
+    ASSERT_EQ(S_OK, module.GetClassObject(CLSID_GOR, IID_PPV_ARGS(first.GetAddressOf())));
+    ASSERT_EQ(S_OK, module.GetClassObject(CLSID_GOR, IID_PPV_ARGS(second.GetAddressOf())));
     EXPECT_EQ(first.Get(), second.Get());
     EXPECT_EQ(1, makes);
     EXPECT_EQ(first.Get(), table[1].cachedClassObject);
@@ -257,8 +201,7 @@ TEST_F(FreshTableTest, MakesEachClassObjectOnceAndHandsOutTheCachedOne) {
     EXPECT_EQ(1, Module().GetLockCount()) << "outside references hold one lock";
 
     ComPtr<ICorrelation> correlation;
-    ASSERT_EQ(S_OK, first->CreateInstance(nullptr, IID_ICorrelation,
-                                          reinterpret_cast<void**>(correlation.GetAddressOf())));
+    ASSERT_EQ(S_OK, first->CreateInstance(nullptr, IID_PPV_ARGS(correlation.GetAddressOf())));
     BSTR name = nullptr;
     ASSERT_EQ(S_OK, correlation->GetDisplayName(&name));
     EXPECT_STREQ(L"Gas Oil Ratio", name);
@@ -287,8 +230,8 @@ TEST_F(FreshTableTest, AFailedMakeIsReportedAndTriedAgain) {
 
 TEST_F(FreshTableTest, UnknownClassOrInterfaceLeavesTheOutPointerNull) {
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(IID_ICorrelation, IID_IUnknown,
-                                                               reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+              module.GetClassObject(IID_ICorrelation, IID_PPV_ARGS(&object)));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(0, makes);
 
@@ -302,16 +245,14 @@ TEST_F(FreshTableTest, UnknownClassOrInterfaceLeavesTheOutPointerNull) {
 
     CComModule withoutTable;
     object = reinterpret_cast<IUnknown*>(1);
-    EXPECT_EQ(
-        CLASS_E_CLASSNOTAVAILABLE,
-        withoutTable.GetClassObject(CLSID_GOR, IID_IUnknown, reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+              withoutTable.GetClassObject(CLSID_GOR, IID_PPV_ARGS(&object)));
     EXPECT_EQ(nullptr, object);
 }
 
 TEST_F(FreshTableTest, ShutDownLetsGoOfTheCacheWhileOutsideReferencesLive) {
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK, module.GetClassObject(CLSID_GOR, IID_IClassFactory,
-                                          reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK, module.GetClassObject(CLSID_GOR, IID_PPV_ARGS(&factory)));
     EXPECT_EQ(1, Module().GetLockCount());
     module.Shutdown(true);
     EXPECT_EQ(nullptr, table[1].cachedClassObject);
@@ -380,11 +321,9 @@ TEST(ModuleTermination, ShutDownAtProcessEndRunsNoNode) {
 // object.
 TEST_F(ComServerTest, ReferenceChangesDuringStandaloneDestructionAreHarmless) {
     IUnknown* object = nullptr;
-    ASSERT_EQ(S_OK, MakeInstance<CBubblePtPressure>(nullptr, IID_IUnknown,
-                                                    reinterpret_cast<void**>(&object)));
+    ASSERT_EQ(S_OK, MakeInstance<CBubblePtPressure>(nullptr, IID_PPV_ARGS(&object)));
     ComPtr<ICorrelation> correlation;
-    ASSERT_EQ(S_OK, object->QueryInterface(IID_ICorrelation,
-                                           reinterpret_cast<void**>(correlation.GetAddressOf())));
+    ASSERT_EQ(S_OK, object->QueryInterface(IID_PPV_ARGS(correlation.GetAddressOf())));
     AddCallbackRecord(*AsCorrelation(object), correlation.Get());
     correlation.Reset();
     CallbackSource::countSeenDuringCleanup = 0;
@@ -396,12 +335,10 @@ TEST_F(ComServerTest, ReferenceChangesDuringStandaloneDestructionAreHarmless) {
 TEST_F(ComServerTest, ReferenceChangesDuringAggregateDestructionGoToTheOuterObject) {
     CountingOuter outer;
     IUnknown* inner = nullptr;
-    ASSERT_EQ(S_OK, MakeInstance<CBubblePtPressure>(&outer, IID_IUnknown,
-                                                    reinterpret_cast<void**>(&inner)));
+    ASSERT_EQ(S_OK, MakeInstance<CBubblePtPressure>(&outer, IID_PPV_ARGS(&inner)));
     outer.inner = inner;
     ICorrelation* correlation = nullptr;
-    ASSERT_EQ(S_OK,
-              inner->QueryInterface(IID_ICorrelation, reinterpret_cast<void**>(&correlation)));
+    ASSERT_EQ(S_OK, inner->QueryInterface(IID_PPV_ARGS(&correlation)));
     EXPECT_EQ(2, outer.count);
     auto* aggregate = static_cast<CComAggObject<CBubblePtPressure>*>(inner);
     AddCallbackRecord(aggregate->Contained(), correlation);
@@ -418,22 +355,22 @@ TEST_F(ComServerTest, ReferenceChangesDuringAggregateDestructionGoToTheOuterObje
 TEST_F(ComServerTest, AggregateAnswersItselfForIUnknownAndTheContainedMapOtherwise) {
     CountingOuter outer;
     IUnknown* inner = nullptr;
-    ASSERT_EQ(S_OK, MakeInstance<CGOR>(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
+    ASSERT_EQ(S_OK, MakeInstance<CGOR>(&outer, IID_PPV_ARGS(&inner)));
     EXPECT_EQ(1, outer.count) << "creation takes no reference on the outer object";
     EXPECT_EQ(E_POINTER, inner->QueryInterface(IID_IUnknown, nullptr));
 
     IUnknown* self = nullptr;
-    ASSERT_EQ(S_OK, inner->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&self)));
+    ASSERT_EQ(S_OK, inner->QueryInterface(IID_PPV_ARGS(&self)));
     EXPECT_EQ(inner, self);
     EXPECT_EQ(1u, self->Release());
 
     IDispatch* dispatch = nullptr;
-    ASSERT_EQ(S_OK, inner->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)));
+    ASSERT_EQ(S_OK, inner->QueryInterface(IID_PPV_ARGS(&dispatch)));
     EXPECT_NE(static_cast<void*>(inner), static_cast<void*>(dispatch));
     EXPECT_EQ(2, outer.count);
     // The contained object's IUnknown goes to the outer object.
     IUnknown* identity = nullptr;
-    ASSERT_EQ(S_OK, dispatch->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+    ASSERT_EQ(S_OK, dispatch->QueryInterface(IID_PPV_ARGS(&identity)));
     EXPECT_EQ(static_cast<IUnknown*>(&outer), identity);
     identity->Release();
     dispatch->Release();
@@ -450,8 +387,7 @@ TEST_F(ComServerTest, FailedCompletionDestroysTheAggregateAndTakesNothingFromThe
     CountingOuter outer;
     VarHub_FailCreation(3, E_FAIL);  // the "Phase_Values" variable
     IUnknown* inner = reinterpret_cast<IUnknown*>(1);
-    EXPECT_EQ(E_FAIL, MakeInstance<CBubblePtPressure>(&outer, IID_IUnknown,
-                                                      reinterpret_cast<void**>(&inner)));
+    EXPECT_EQ(E_FAIL, MakeInstance<CBubblePtPressure>(&outer, IID_PPV_ARGS(&inner)));
     EXPECT_EQ(nullptr, inner);
     EXPECT_EQ(1, outer.count);
     EXPECT_EQ(0, Module().GetLockCount());
@@ -460,11 +396,9 @@ TEST_F(ComServerTest, FailedCompletionDestroysTheAggregateAndTakesNothingFromThe
 
 TEST_F(ComServerTest, LockServerUnlocksOnlyWhatItLocked) {
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK, MakeClassObject(&MakeInstance<CGOR>, IID_IClassFactory,
-                                    reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK, MakeClassObject(&MakeInstance<CGOR>, IID_PPV_ARGS(&factory)));
     IUnknown* object = nullptr;
-    ASSERT_EQ(S_OK,
-              factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)));
     const LONG withObject = Module().GetLockCount();
     EXPECT_EQ(S_OK, factory->LockServer(FALSE)) << "nothing locked: changes nothing";
     EXPECT_EQ(withObject, Module().GetLockCount());
@@ -492,8 +426,8 @@ TEST_F(ComServerTest, OwnVirtualOperationsFollowIDispatchInTheirOrder) {
     for (bool aggregated : {false, true}) {
         CountingOuter outer;
         IUnknown* made = nullptr;
-        ASSERT_EQ(S_OK, MakeInstance<CBubblePtPressure>(aggregated ? &outer : nullptr, IID_IUnknown,
-                                                        reinterpret_cast<void**>(&made)));
+        ASSERT_EQ(S_OK, MakeInstance<CBubblePtPressure>(aggregated ? &outer : nullptr,
+                                                        IID_PPV_ARGS(&made)));
         void* primary = made;
         if (aggregated) {
             ASSERT_EQ(S_OK, made->QueryInterface(IID_IDispatch, &primary));
@@ -501,11 +435,11 @@ TEST_F(ComServerTest, OwnVirtualOperationsFollowIDispatchInTheirOrder) {
         }
         CCorrelation* correlation = AsCorrelation(static_cast<IUnknown*>(primary));
         AddCallbackRecord(*correlation, made);
-        const LONG hubObjects = VarHub_LiveObjects();
+        const HubCounts hubBefore;
         VarHub_Reset();
 
         EXPECT_EQ(0, TableEntry<LongEntry>(primary, 8)(primary));
-        EXPECT_EQ(hubObjects, VarHub_LiveObjects()) << "entry 8 changes nothing";
+        ExpectHubCounts(hubBefore, "entry 8 changes nothing");
         EXPECT_EQ(1u, CorrelationTestAccess::connections(*correlation).size());
 
         EXPECT_EQ(0, TableEntry<LongEntry>(primary, 9)(primary)) << "Cleanup";

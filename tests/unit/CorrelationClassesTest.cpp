@@ -23,9 +23,8 @@ TEST_F(CorrelationClassesTest, EachClassHasItsIdentityKindAndSlot) {
         SCOPED_TRACE(kCatalogue[i].name);
         const ExpectedClass& expected = kExpectedClasses[i];
         ComPtr<ICorrelation> correlation;
-        ASSERT_EQ(S_OK, kClassTable[i].makeInstance(
-                            nullptr, IID_ICorrelation,
-                            reinterpret_cast<void**>(correlation.GetAddressOf())));
+        ASSERT_EQ(S_OK,
+                  kClassTable[i].makeInstance(nullptr, IID_PPV_ARGS(correlation.GetAddressOf())));
 
         BSTR text = nullptr;
         ASSERT_EQ(S_OK, correlation->GetDisplayName(&text));
@@ -41,8 +40,7 @@ TEST_F(CorrelationClassesTest, EachClassHasItsIdentityKindAndSlot) {
         ComPtr<IUnknown> own, primary;
         EXPECT_EQ(S_OK, correlation->QueryInterface(kCatalogue[i].interfaceId,
                                                     reinterpret_cast<void**>(own.GetAddressOf())));
-        EXPECT_EQ(S_OK, correlation->QueryInterface(
-                            IID_IUnknown, reinterpret_cast<void**>(primary.GetAddressOf())));
+        EXPECT_EQ(S_OK, correlation->QueryInterface(IID_PPV_ARGS(primary.GetAddressOf())));
         EXPECT_EQ(primary.Get(), own.Get());
         const int other = (i + 1) % kCatalogueSize;  // another class's interface
         void* foreign = reinterpret_cast<void*>(1);
@@ -64,8 +62,7 @@ TEST_F(CorrelationClassesTest, EachClassHasItsIdentityKindAndSlot) {
         ASSERT_EQ(S_OK, correlation->Connect(source.Get(), 1, &id, &set));
         ASSERT_EQ(S_OK, correlation->Calculate(id));
         ComPtr<IUnknown> variable;
-        ASSERT_EQ(S_OK, static_cast<IHostVariableSet*>(set)->FindVariable(L"Phase_Values",
-                                                                          variable.GetAddressOf()));
+        ASSERT_EQ(S_OK, FindPhaseValues(set, variable));
         const double k = expected.slot * 10;
         EXPECT_EQ(k + 4.5, VarHub_Value(variable.Get(), 0));
         EXPECT_EQ(k + 0.5, VarHub_Value(variable.Get(), 1));

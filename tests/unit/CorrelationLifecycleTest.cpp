@@ -2,6 +2,7 @@
 #include "correlations/CorrelationClasses.h"
 #include "host/HostObjects.h"
 #include "host/PhaseValuesName.h"
+#include "support/AllocationSweep.h"
 #include "support/HostFixture.h"
 #include "support/TestAccess.h"
 
@@ -19,8 +20,7 @@ CCorrelation* AsCorrelation(IUnknown* unknown) {
 class CorrelationLifecycleTest : public HostFixture {
 protected:
     HRESULT Create(IUnknown** object) {
-        return CComObject<CBubblePtPressure>::CreateInstance(IID_IUnknown,
-                                                             reinterpret_cast<void**>(object));
+        return CComObject<CBubblePtPressure>::CreateInstance(IID_PPV_ARGS(object));
     }
 
     // Creates an object that must fail with expected, holding nothing after.
@@ -131,27 +131,12 @@ TEST_F(CorrelationLifecycleTest, NoXmlParserMeansNoDefinitionAndNoAddVariable) {
 }
 
 TEST_F(CorrelationLifecycleTest, AllocationFailureAtEveryPointGivesOutOfMemory) {
-    long failures = 0;
-    for (long n = 1; n < 500; ++n) {
-        VarHub_Reset();
-        IUnknown* object = reinterpret_cast<IUnknown*>(1);
-        HRESULT hr;
-        {
-            ScopedAllocationFailure failure(n);
-            hr = Create(&object);
-        }
-        if (hr == S_OK) {
-            ASSERT_NE(nullptr, object);
-            object->Release();
-            break;
-        }
-        ++failures;
-        EXPECT_EQ(E_OUTOFMEMORY, hr) << "allocation " << n;
-        EXPECT_EQ(nullptr, object);
-        EXPECT_EQ(0, Module().GetLockCount()) << "allocation " << n;
-        EXPECT_EQ(0, VarHub_LiveObjects()) << "allocation " << n;
-    }
-    EXPECT_GE(failures, 3) << "the wrapper and both identity strings allocate";
+    IUnknown* object = nullptr;
+    const SweepOutcome sweep = SweepCreation(
+        "creation", [this](IUnknown** out) { return Create(out); }, object);
+    ASSERT_NE(nullptr, object);
+    object->Release();
+    EXPECT_GE(sweep.failingRuns, 3) << "the wrapper and both identity strings allocate";
 }
 
 TEST_F(CorrelationLifecycleTest, DestructionReleasesHostObjectsThenRecordsInOrder) {

@@ -1,18 +1,12 @@
 // The dispatch side of ICorrelation, through the host's registered type
 // library.
 #include "support/CorrelationFixture.h"
+#include "support/ExecutablePath.h"
 
 #include <oleauto.h>
 
 namespace pvt::test {
 namespace {
-
-std::wstring BesideExecutable(const wchar_t* file) {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring result(path, length);
-    return result.substr(0, result.find_last_of(L"\\/") + 1) + file;
-}
 
 class DispatchTest : public CorrelationFixture {
 protected:

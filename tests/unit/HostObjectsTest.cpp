@@ -12,8 +12,7 @@ using Microsoft::WRL::ComPtr;
 class HostObjectsTest : public HostFixture {
 protected:
     HRESULT CreateSet(ComPtr<IHostVariableSet>& set) {
-        return CreateHostObject(CLSID_HostVariableSet, IID_IHostVariableSet,
-                                reinterpret_cast<void**>(set.ReleaseAndGetAddressOf()));
+        return CreateHostObject(CLSID_HostVariableSet, IID_PPV_ARGS(&set));
     }
 };
 

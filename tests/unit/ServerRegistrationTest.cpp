@@ -8,6 +8,7 @@
 #include "module/PvtCorrelatorApp.h"
 #include "registration/Registrar.h"
 #include "registration/ServerRegistration.h"
+#include "support/ExecutablePath.h"
 #include "support/HostFixture.h"
 #include "support/RegisteredClasses.h"
 
@@ -25,11 +26,6 @@ std::wstring ExecutablePath() {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     return std::wstring(path, length);
-}
-
-std::wstring ExecutableDirectory() {
-    const std::wstring path = ExecutablePath();
-    return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
 // The dump of a registry holding HKCR\CLSID and the entries of the first

@@ -27,8 +27,8 @@ class VariableDefinitionTest : public HostFixture {
 protected:
     void SetUp() override {
         HostFixture::SetUp();
-        ASSERT_EQ(S_OK, CreateHostObject(CLSID_HostVariable, IID_IHostVariable,
-                                         reinterpret_cast<void**>(variable.GetAddressOf())));
+        ASSERT_EQ(S_OK,
+                  CreateHostObject(CLSID_HostVariable, IID_PPV_ARGS(variable.GetAddressOf())));
     }
     void TearDown() override {
         variable.Reset();
