@@ -37,7 +37,10 @@ public:
     }
 
     ~ModuleCopy() {
-        if (module_ != nullptr) FreeLibrary(module_);
+        if (module_ != nullptr) {
+            EXPECT_EQ(S_OK, Call("DllCanUnloadNow")) << "the copy's lock count";
+            FreeLibrary(module_);
+        }
         if (!file_.empty()) DeleteFileW(Long(file_).c_str());
         if (!typeLibrary_.empty()) DeleteFileW(Long(typeLibrary_).c_str());
         for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
