@@ -3,8 +3,9 @@
 # not signed; with a throwaway code-signing certificate made here by openssl
 # (PVT_SIGNING_PFX, PVT_SIGNING_PASSWORD) "cmake --install" signs the module,
 # pvthost.exe and varhub2.dll, "osslsigncode verify" accepts each against
-# that certificate, and the signed module still registers with regsvr32 in
-# the scratch prefix and publishes through the signed pvthost.
+# that certificate, the signed module is the unsigned one with the signature
+# added, and the signed module still registers with regsvr32 in the scratch
+# prefix and publishes through the signed pvthost.
 #
 # Usage: SignedInstall.sh WINE WINESERVER WINEBOOT WINEPATH CMAKE OPENSSL
 #            OSSLSIGNCODE BUILD_DIR PREFIX_DIR WORK_DIR SCRIPT_DIR
@@ -60,6 +61,18 @@ for file in "${FILES[@]}"; do
 done
 cmp -s "$WORK/unsigned/bin/PvtCorrelator.dll.debug" "$SIGNED/bin/PvtCorrelator.dll.debug" ||
   fail "signing changed the debug file"
+# The signed module is the unsigned one with the signature added, as the
+# README's check of a shipped module against a commit relies on.
+if "$OSSLSIGNCODE" extract-signature -in "$SIGNED/bin/PvtCorrelator.dll" -out "$WORK/module.sig" \
+      >"$WORK/attach.out" 2>&1 &&
+    "$OSSLSIGNCODE" attach-signature -sigin "$WORK/module.sig" -CAfile "$WORK/cert.pem" \
+      -in "$WORK/unsigned/bin/PvtCorrelator.dll" -out "$WORK/reattached.dll" >>"$WORK/attach.out" 2>&1 &&
+    cmp -s "$WORK/reattached.dll" "$SIGNED/bin/PvtCorrelator.dll"; then
+  note "ok: the signed module is the unsigned one with its signature"
+else
+  cat "$WORK/attach.out"
+  fail "the signature moved onto the unsigned module does not give the signed one"
+fi
 
 # The signed module still registers and publishes.
 regsvr /u "$DLL"  # left by a run that stopped half-way
