@@ -191,9 +191,9 @@ private:
 
 std::string RegisterFix(Scope scope) {
     return scope == Scope::User
-               ? "register the module again: pvthost register --user (or regsvr32 /n /i:user "
+               ? "register the module: pvthost register --user (or regsvr32 /n /i:user "
                  "PvtCorrelator.dll)"
-               : "register the module again: pvthost register (or regsvr32 PvtCorrelator.dll)";
+               : "register the module: pvthost register (or regsvr32 PvtCorrelator.dll)";
 }
 
 // The class key, its programmatic identifiers, InprocServer32 and TypeLib.

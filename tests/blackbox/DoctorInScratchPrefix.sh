@@ -3,7 +3,7 @@
 # the module and of the host's type library, registered with pvthost) gives
 # exit 0 and no finding; then each case plants one fault, expects exit 1
 # with exactly the findings it names, and the registration is made healthy
-# again. A bad command line exits 2.
+# again. --user checks a per-user registration; a bad command line exits 2.
 #
 # Usage: DoctorInScratchPrefix.sh WINE WINESERVER WINEBOOT WINEPATH PYTHON
 #            BIN_DIR REFHOST_DIR PREFIX_DIR WORK_DIR SCRIPT_DIR
@@ -131,6 +131,18 @@ done
 
 doctor again
 [ "$status" -eq 0 ] || { cat "$WORK/again.out"; fail "healthy again after the cases: exit $status"; }
+
+# --user checks the user's registration alone: healthy once registered there,
+# findings once it is removed.
+pvthost unregister --module "$DLL" --typelib "$(winpath "$TYPELIB")"
+pvthost register --user --module "$DLL" --typelib "$(winpath "$TYPELIB")"
+doctor user --user
+[ "$status" -eq 0 ] || { cat "$WORK/user.out"; fail "doctor --user, registered for the user: exit $status"; }
+pvthost unregister --user --module "$DLL" --typelib "$(winpath "$TYPELIB")"
+doctor user --user --format json
+[ "$status" -eq 1 ] && [ "$(checks_of "$WORK/user.out")" = "classes host-typelib typelib" ] ||
+  fail "doctor --user, nothing registered: exit $status, $(cat "$WORK/user.out")"
+[ "$failures" -eq 0 ] && note "ok: --user checks the user's registration"
 
 # --- Bad usage -----------------------------------------------------------------
 
