@@ -148,8 +148,8 @@ std::string ModuleFileProblem(const std::wstring& path) {
     const std::string identity = ModuleIdentity(path, isThisVersion);
     if (identity.empty()) return "names " + shown + ", which is not the PvtCorrelator module";
     if (!isThisVersion) {
-        return "names " + shown + ", which is " + identity + ", not " PVT_VERSION_TEXT
-               " as this pvthost";
+        return "names " + shown + ", which is " + identity +
+               ", not " PVT_VERSION_TEXT " as this pvthost";
     }
     return "";
 }
@@ -174,7 +174,8 @@ public:
             if (classes.size() == static_cast<std::size_t>(pvtcorrelator::kClassCount)) {
                 subject = "all " + std::to_string(classes.size()) + " classes";
             } else {
-                for (const std::string& name : classes) subject += (subject.empty() ? "" : ", ") + name;
+                for (const std::string& name : classes)
+                    subject += (subject.empty() ? "" : ", ") + name;
             }
             all.push_back({std::get<0>(key), subject, std::get<1>(key), std::get<2>(key)});
         }
@@ -335,8 +336,8 @@ void CheckPerUserShadows(Findings& findings) {
                 !FileExists(path)) {
                 findings.AddForClass(
                     entry.name, "per-user",
-                    "stale per-user key " + user.Name() + "\\CLSID\\{class id} names a missing file " +
-                        Utf8(path),
+                    "stale per-user key " + user.Name() +
+                        "\\CLSID\\{class id} names a missing file " + Utf8(path),
                     "delete the class's keys beneath " + user.Name() +
                         " (CLSID\\{class id}, PvtCorrelator.<Name>, PvtCorrelator.<Name>.1): "
                         "with the file gone the module cannot unregister them");
@@ -349,10 +350,9 @@ void CheckPerUserShadows(Findings& findings) {
                     "<that file> (or regsvr32 /u /n /i:user <that file>)");
             }
         } else if (user.Exists(entry.progId) || user.Exists(entry.versionIndependentProgId)) {
-            findings.AddForClass(entry.name, "per-user",
-                                 "per-user PvtCorrelator.<Name> keys shadow the machine's",
-                                 "delete PvtCorrelator.<Name> and PvtCorrelator.<Name>.1 beneath " +
-                                     user.Name());
+            findings.AddForClass(
+                entry.name, "per-user", "per-user PvtCorrelator.<Name> keys shadow the machine's",
+                "delete PvtCorrelator.<Name> and PvtCorrelator.<Name>.1 beneath " + user.Name());
         }
     }
     const GUID* libraries[] = {&pvtcorrelator::LIBID_PvtCorrelatorLib,
@@ -360,8 +360,8 @@ void CheckPerUserShadows(Findings& findings) {
     for (const GUID* library : libraries) {
         if (user.Exists(L"TypeLib\\" + GuidText(*library))) {
             findings.Add({"per-user", "type library " + Utf8(GuidText(*library)),
-                          "per-user key " + user.Name() + "\\TypeLib\\" +
-                              Utf8(GuidText(*library)) + " shadows the machine's",
+                          "per-user key " + user.Name() + "\\TypeLib\\" + Utf8(GuidText(*library)) +
+                              " shadows the machine's",
                           "remove the per-user registration: pvthost unregister --user"});
         }
     }

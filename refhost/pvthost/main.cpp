@@ -352,7 +352,8 @@ constexpr int kDoctorUsage = 2;
 int RunDoctor(const std::vector<std::wstring>& arguments) {
     Options options;
     try {
-        options = ParseOptions("doctor", arguments, {{"user", false, false}, {"format", true, false}});
+        options =
+            ParseOptions("doctor", arguments, {{"user", false, false}, {"format", true, false}});
     } catch (const CommandError& error) {
         throw CommandError(kDoctorUsage, error.what());
     }
