@@ -138,3 +138,27 @@ function(pvt_read_catalogue table)
   endif()
   set(CATALOGUE_ROWS "${rows}" PARENT_SCOPE)
 endfunction()
+
+# pvt_guid_initializer(<guid> <out>): the C initializer of a GUID in registry
+# form with its braces, for the generated sources:
+# "{4DF4A90C-3E4E-4a2e-8186-3C9042C91674}" ->
+# "{0x4DF4A90C, 0x3E4E, 0x4A2E, {0x81, 0x86, 0x3C, 0x90, 0x42, 0xC9, 0x16, 0x74}}"
+function(pvt_guid_initializer guid out)
+  string(TOUPPER "${guid}" guid)
+  string(SUBSTRING "${guid}" 1 8 data1)
+  string(SUBSTRING "${guid}" 10 4 data2)
+  string(SUBSTRING "${guid}" 15 4 data3)
+  string(SUBSTRING "${guid}" 20 4 data4a)
+  string(SUBSTRING "${guid}" 25 12 data4b)
+  set(bytes "")
+  foreach(offset 0 2)
+    string(SUBSTRING "${data4a}" ${offset} 2 byte)
+    list(APPEND bytes "0x${byte}")
+  endforeach()
+  foreach(offset 0 2 4 6 8 10)
+    string(SUBSTRING "${data4b}" ${offset} 2 byte)
+    list(APPEND bytes "0x${byte}")
+  endforeach()
+  list(JOIN bytes ", " bytes)
+  set(${out} "{0x${data1}, 0x${data2}, 0x${data3}, {${bytes}}}" PARENT_SCOPE)
+endfunction()

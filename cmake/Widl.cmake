@@ -5,6 +5,11 @@
 include_guard(GLOBAL)
 
 find_program(PVT_WIDL_EXECUTABLE NAMES ${PVT_WIDL} REQUIRED)
+# widl stamps every type library with the time it runs; the stamp is fixed
+# right after it (FixTypeLibStamp.py), so that a library, and the module
+# that embeds one, come out the same from every build.
+find_program(PVT_PYTHON NAMES python3 REQUIRED)
+set(_PVT_TLB_STAMP_FIXER ${CMAKE_CURRENT_LIST_DIR}/FixTypeLibStamp.py)
 
 find_path(PVT_WIDL_IDL_DIR oaidl.idl
   HINTS /usr/include/wine/wine/windows
@@ -27,7 +32,9 @@ endif()
 # pvt_widl(IDL <file> HEADER <file> IIDS <file> TYPELIB <file> [COPY_TO <dir>]
 #          COMMENT <text>)
 # Compiles one IDL file into its header, its identifiers and its type
-# library; COPY_TO puts a copy of the type library in a second folder.
+# library; COPY_TO puts a copy of the type library in a second folder. widl
+# runs in the IDL's folder and is given its name alone, so that the header's
+# first line names no build or source folder.
 function(pvt_widl)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "IDL;HEADER;IIDS;TYPELIB;COPY_TO;COMMENT" "")
   foreach(required IDL HEADER IIDS TYPELIB)
@@ -49,12 +56,16 @@ function(pvt_widl)
     list(APPEND directories ${directory})
   endforeach()
   list(REMOVE_DUPLICATES directories)
+  get_filename_component(idl_directory ${arg_IDL} DIRECTORY)
+  get_filename_component(idl_name ${arg_IDL} NAME)
   add_custom_command(
     OUTPUT ${outputs}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${directories}
     COMMAND ${PVT_WIDL_EXECUTABLE} -I ${PVT_WIDL_IDL_DIR} -L ${PVT_WIDL_TLB_DIR}
-            -h -H ${arg_HEADER} -u -U ${arg_IIDS} -t -T ${arg_TYPELIB} ${arg_IDL}
+            -h -H ${arg_HEADER} -u -U ${arg_IIDS} -t -T ${arg_TYPELIB} ${idl_name}
+    COMMAND ${PVT_PYTHON} ${_PVT_TLB_STAMP_FIXER} ${arg_TYPELIB}
     ${copy}
-    DEPENDS ${arg_IDL}
+    WORKING_DIRECTORY ${idl_directory}
+    DEPENDS ${arg_IDL} ${_PVT_TLB_STAMP_FIXER}
     COMMENT "${arg_COMMENT}")
 endfunction()

@@ -14,7 +14,10 @@ packages=(
   wine64
   libwine-dev
   googletest
+  python3
   python3-matplotlib
+  openssl
+  osslsigncode
 )
 
 missing=()

@@ -2,8 +2,9 @@
 // PvtCorrelator correlation, with the checks a careful host makes. Copy it and
 // put your own source, item and fluid where CStream is. Each step is marked
 // with "@" and its name; docs/integration.md explains them in order.
-#include "HostCorrelation.h"      // ICorrelation, made by widl/MIDL from the host's IDL
-#include "host/HostInterfaces.h"  // the host interfaces and the property block
+#include "HostCorrelation.h"       // ICorrelation, made by widl/MIDL from the host's IDL
+#include "HostInterfaces.h"        // the host interfaces and the property block
+#include "PvtCorrelatorClasses.h"  // the module's class identifiers
 
 #include <objbase.h>
 #include <wrl/client.h>
@@ -14,8 +15,7 @@ using Microsoft::WRL::ComPtr;
 using namespace pvt;
 
 // PvtCorrelator.MassDensity: publishes the mass density slot of the block.
-const CLSID kClsidMassDensity = {
-    0x35C881E9, 0x482E, 0x4F5A, {0xAE, 0xBA, 0x95, 0xC0, 0x14, 0xE7, 0x1C, 0x7E}};
+const CLSID kClsidMassDensity = pvtcorrelator::CLSID_MassDensity;
 const double kEmptyValue = -32767.0;  // "not available", both ways
 const LONG kItemKey = 1;
 
@@ -85,7 +85,8 @@ int RunHost(HMODULE server, CStream& stream) {
     const auto getValue = Export<GetValueFunction>(server, "VarHubGetValue");
     if (getValue == nullptr) return Failed(E_NOINTERFACE, "finding VarHubGetValue"), 1;
     ComPtr<ICorrelation> correlation;  // @create by class identifier, in-process
-    if (Failed(CoCreateInstance(kClsidMassDensity, nullptr, CLSCTX_INPROC_SERVER, IID_ICorrelation,
+    if (Failed(CoCreateInstance(kClsidMassDensity, nullptr, CLSCTX_INPROC_SERVER,
+                                pvtcorrelator::IID_ICorrelation,
                                 reinterpret_cast<void**>(correlation.GetAddressOf())),
                "CoCreateInstance"))
         return 1;

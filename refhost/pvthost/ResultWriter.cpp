@@ -91,6 +91,8 @@ void WriteResultTable(std::FILE* out, const std::vector<CorrelationResult>& resu
 
 }  // namespace
 
+std::string JsonText(const std::string& text) { return JsonString(text); }
+
 bool ParseOutputFormat(const std::string& name, OutputFormat& format) {
     if (name == "table") {
         format = OutputFormat::Table;

@@ -19,6 +19,9 @@ bool ParseOutputFormat(const std::string& name, OutputFormat& format);
 
 std::string FormatNumber(double value, int maxDigits = 17);
 
+// text (UTF-8) as a JSON string, quotes included.
+std::string JsonText(const std::string& text);
+
 void WriteResults(std::FILE* out, OutputFormat format,
                   const std::vector<CorrelationResult>& results);
 

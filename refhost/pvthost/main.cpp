@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "DataServer.h"
 #include "Diagnostics.h"
+#include "Doctor.h"
 #include "FluidFile.h"
 #include "FluidSource.h"
 #include "ModuleClasses.h"
@@ -38,13 +39,14 @@ const char kMainHelp[] =
     "  calc         run correlations on a fluid file and print what they publish\n"
     "  blend        print the Viscosity class's oil-water blend from all phase 1\n"
     "               to all phase 2\n"
+    "  doctor       check the registration and the files a host relies on\n"
     "\n"
     "\"pvthost COMMAND --help\" describes a command; \"pvthost --version\" prints\n"
     "the version.\n"
     "Exit codes: 0 success, 1 bad command line or unknown class, 2 fluid file\n"
     "unreadable or invalid (or unfit for blend), 3 module not registered,\n"
     "4 registration failed, 5 a correlation failed, 6 objects left alive after\n"
-    "release.\n";
+    "release. \"doctor\" has its own: 0 healthy, 1 findings, 2 bad command line.\n";
 
 const char kRegisterHelp[] =
     "Usage: pvthost register [--module PATH] [--typelib PATH] [--user]\n"
@@ -118,6 +120,32 @@ const char kBlendHelp[] =
     "  --format F       csv (default) or json; json also gives the viscosity's\n"
     "                   unit from the fluid file's \"unit viscosity ...\" line\n"
     "                   (null when it has none)\n";
+
+const char kDoctorHelp[] =
+    "Usage: pvthost doctor [--user] [--format table|json]\n"
+    "\n"
+    "Checks what a host relies on to create the module's classes and prints one\n"
+    "line per finding, with its fix; it changes nothing. For the machine's\n"
+    "registration (or, with --user, the current user's):\n"
+    "  - each of the 26 classes: its class key, ProgID and VersionIndependentProgID\n"
+    "    and both programmatic-identifier keys agree, and it names the module's\n"
+    "    type library;\n"
+    "  - InprocServer32 names an existing 64-bit file that is the module, of this\n"
+    "    pvthost's version, with ThreadingModel Apartment;\n"
+    "  - the module's type library is registered, its file exists and holds\n"
+    "    version 1.0;\n"
+    "  - the host's correlation type library is registered likewise (dispatch\n"
+    "    needs it);\n"
+    "  - varhub2.dll loads by name in this process, as the module would load it\n"
+    "    in a host whose executable is where pvthost.exe is;\n"
+    "  - without --user: per-user keys that shadow the machine's registration,\n"
+    "    and stale per-user keys that name a missing file.\n"
+    "Findings that differ only in their class come as one line naming the classes.\n"
+    "\n"
+    "  --user       check the current user's registration\n"
+    "  --format F   table (default) or json\n"
+    "\n"
+    "Exit codes: 0 healthy (no finding), 1 one finding or more, 2 bad command line.\n";
 
 constexpr int kDefaultBlendPoints = 101;
 constexpr int kMaxBlendPoints = 10001;
@@ -316,6 +344,36 @@ int RunBlend(const std::vector<std::wstring>& arguments) {
     return kExitOk;
 }
 
+// doctor's exit codes differ from the other commands': 1 is a finding, so a
+// bad command line is 2.
+constexpr int kDoctorFindings = 1;
+constexpr int kDoctorUsage = 2;
+
+int RunDoctor(const std::vector<std::wstring>& arguments) {
+    Options options;
+    try {
+        options =
+            ParseOptions("doctor", arguments, {{"user", false, false}, {"format", true, false}});
+    } catch (const CommandError& error) {
+        throw CommandError(kDoctorUsage, error.what());
+    }
+    if (options.help) return std::fputs(kDoctorHelp, stdout), kExitOk;
+    const std::string format = Utf8(options.Get("format", L"table"));
+    if (format != "table" && format != "json") {
+        throw CommandError(kDoctorUsage,
+                           "doctor: unknown format \"" + format + "\"; use table or json");
+    }
+    ComApartment apartment;
+    const Scope scope = RegistrationScope(options);
+    const std::vector<Finding> findings = Diagnose(scope);
+    if (format == "json") {
+        WriteFindingsJson(stdout, scope, findings);
+    } else {
+        WriteFindingsTable(stdout, scope, findings);
+    }
+    return findings.empty() ? kExitOk : kDoctorFindings;
+}
+
 int Run(const std::vector<std::wstring>& arguments) {
     if (arguments.empty()) {
         std::fputs(kMainHelp, stderr);
@@ -339,6 +397,7 @@ int Run(const std::vector<std::wstring>& arguments) {
     if (command == "list") return RunList(rest);
     if (command == "calc") return RunCalc(rest);
     if (command == "blend") return RunBlend(rest);
+    if (command == "doctor") return RunDoctor(rest);
     throw CommandError(kExitUsage, "unknown command \"" + command + "\" (see \"pvthost --help\")");
 }
 

@@ -138,7 +138,10 @@ struct IFluidPropertySource : public IUnknown {
 }  // namespace pvt
 
 // The identifiers above, known to the compiler with their interfaces, so
-// that __uuidof, IID_PPV_ARGS and ComPtr::As work on them.
+// that __uuidof, IID_PPV_ARGS and ComPtr::As work on them. MinGW-w64's
+// headers define the macro; without it (MSVC) the header, which hosts
+// compile as part of the SDK, still compiles, without __uuidof.
+#ifdef __CRT_UUID_DECL
 __CRT_UUID_DECL(pvt::IHostVariableSet, 0x920F0C5F, 0xA377, 0x11D3, 0x81, 0x8B, 0x00, 0xA0, 0xC9,
                 0xDF, 0x42, 0x74)
 __CRT_UUID_DECL(pvt::IHostVariable, 0x2DAE6463, 0xA829, 0x11D3, 0x81, 0x90, 0x00, 0xA0, 0xC9, 0xDF,
@@ -149,3 +152,4 @@ __CRT_UUID_DECL(pvt::IConnectionSource, 0x0BFE8551, 0xE173, 0x11D2, 0xA6, 0x2C, 
                 0xDF, 0x42, 0x74)
 __CRT_UUID_DECL(pvt::IFluidPropertySource, 0x519C5876, 0xDBB5, 0x4DDA, 0x81, 0x19, 0xD1, 0x05, 0x0D,
                 0x8A, 0x5D, 0xCD)
+#endif

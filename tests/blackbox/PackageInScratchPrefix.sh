@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The installable package: cpack makes PvtCorrelator-<version>-win64.zip in
-# a scratch folder; unpacked, it holds the expected layout, a stripped module
+# a scratch folder, twice with the same bytes; unpacked, it holds the expected layout, a stripped module
 # with its symbols in a debug file beside it, the reference data server (not
 # the tests' double); regsvr32 registers the module from it in the scratch
 # prefix, and pvthost from it calculates a sample fluid from it, finding the
@@ -38,6 +38,14 @@ if ! (cd "$BUILD" && "$CPACK" -G ZIP --config CPackConfig.cmake -B "$WORK/packag
   scratch_prefix_finish ""
 fi
 [ -f "$WORK/package/$NAME.zip" ] || fail "no $NAME.zip: $(ls "$WORK/package")"
+# Made again (every file installed anew, with new times): the same bytes.
+sleep 1
+if (cd "$BUILD" && "$CPACK" -G ZIP --config CPackConfig.cmake -B "$WORK/again") \
+      >"$WORK/cpack-again.out" 2>&1 && cmp "$WORK/package/$NAME.zip" "$WORK/again/$NAME.zip"; then
+  note "ok: the same package twice"
+else
+  fail "a second package differs from the first"
+fi
 mkdir -p "$WORK/unpacked"
 (cd "$WORK/unpacked" && cmake -E tar xf "$WORK/package/$NAME.zip") || fail "unpacking"
 
@@ -47,6 +55,15 @@ bin/HostCorrelation.tlb
 bin/PvtCorrelator.dll
 bin/PvtCorrelator.dll.debug
 docs/behaviour.md
+docs/integration.md
+examples/minimal-host/CMakeLists.txt
+examples/minimal-host/MinimalHost.cpp
+include/HostCorrelation.h
+include/HostCorrelation.idl
+include/HostInterfaces.h
+include/PvtCorrelatorClasses.h
+lib/cmake/PvtCorrelator/PvtCorrelatorConfig.cmake
+lib/cmake/PvtCorrelator/PvtCorrelatorConfigVersion.cmake
 refhost/README.md
 refhost/fluids/black-oil.fluid
 refhost/fluids/no-water.fluid
