@@ -5,6 +5,7 @@
 
 #include "com/ComModule.h"
 #include "com/ErrorBoundary.h"
+#include "com/UnwindGuard.h"
 
 #include <windows.h>
 #include <unknwn.h>
@@ -14,6 +15,32 @@ namespace pvt {
 // Set by a wrapper's destruction so that reference changes made during the
 // clean-up cannot start a second destruction.
 inline constexpr LONG kDestructionSentinel = -(2147483647L / 2);
+
+// A wrapper's destruction: cleanup (the host objects let go) first, then
+// the delete, whose own clean-up then finds nothing left; the module stays
+// locked meanwhile, so that it never looks unloadable while destruction
+// runs. Should a host's structured exception interrupt the cleanup and
+// unwind out of the destruction, the object is deleted and the lock
+// released all the same as it passes (the cleanup, restoring itself, has let
+// go of the rest by then).
+template <class Object, class Cleanup>
+void DestroyWrapper(Object& object, Cleanup&& cleanup) noexcept {
+    Module().Lock();
+    auto releaseAll = [&]() noexcept {
+        cleanup();
+        return S_OK;
+    };
+    bool deleted = false;
+    auto finish = [&]() noexcept {
+        if (deleted) return;
+        deleted = true;
+        delete &object;
+        Module().Unlock();
+    };
+    RestoreOnUnwind(releaseAll, finish);
+    delete &object;
+    Module().Unlock();
+}
 
 struct CComSingleThreadModel {
     static LONG Increment(LONG* value) { return ++*value; }
@@ -76,10 +103,8 @@ public:
     }
 
     void DestroyObject() noexcept override {
-        // Keeps the module from looking unloadable while destruction runs.
-        Module().Lock();
-        delete this;
-        Module().Unlock();
+        this->refSlot_.count = kDestructionSentinel;
+        DestroyWrapper(*this, [this]() noexcept { this->T::Cleanup(); });
     }
 
     // Allocates, constructs and completes an object, then queries it for iid.
@@ -169,9 +194,8 @@ public:
     }
 
     void DestroyObject() noexcept {
-        Module().Lock();
-        delete this;
-        Module().Unlock();
+        refCount_ = kDestructionSentinel;
+        DestroyWrapper(*this, [this]() noexcept { contained_.T::Cleanup(); });
     }
 
     // Allocates, constructs and completes an aggregate of T for outer, then
