@@ -123,10 +123,23 @@ public:
 
 private:
     HRESULT Complete(REFIID iid, void** object) {
-        this->InternalAddRef();
-        HRESULT hr = this->CompleteConstruction();
-        this->InternalRelease();
-        if (SUCCEEDED(hr)) hr = this->InternalQueryInterface(iid, object);
+        auto complete = [&]() noexcept {
+            this->InternalAddRef();
+            HRESULT hr = this->CompleteConstruction();
+            this->InternalRelease();
+            if (SUCCEEDED(hr)) hr = this->InternalQueryInterface(iid, object);
+            return hr;
+        };
+        // A host's structured exception from the construction's host calls:
+        // the object and what it has created go as the exception passes.
+        bool deleted = false;
+        auto discard = [&]() noexcept {
+            this->T::Cleanup();
+            if (deleted) return;
+            deleted = true;
+            delete this;
+        };
+        const HRESULT hr = RestoreOnUnwind(complete, discard);
         if (FAILED(hr)) delete this;
         return SUCCEEDED(hr) ? S_OK : hr;
     }
@@ -209,7 +222,16 @@ public:
             return S_OK;
         });
         if (FAILED(hr)) return hr;
-        hr = created->contained_.CompleteConstruction();
+        auto complete = [&]() noexcept { return created->contained_.CompleteConstruction(); };
+        // As for the standalone form.
+        bool deleted = false;
+        auto discard = [&]() noexcept {
+            created->contained_.T::Cleanup();
+            if (deleted) return;
+            deleted = true;
+            delete created;
+        };
+        hr = RestoreOnUnwind(complete, discard);
         if (SUCCEEDED(hr)) hr = created->QueryInterface(iid, object);
         if (FAILED(hr)) {
             delete created;

@@ -191,7 +191,7 @@ struct Host {
     Source* source;
 };
 
-enum class Operation { Calculate, Connect, Disconnect, Cleanup, LastRelease };
+enum class Operation { Calculate, Connect, Disconnect, Cleanup, LastRelease, Create };
 
 struct Case {
     const char* what;
@@ -226,8 +226,9 @@ const Case kCases[] = {
     {"Cleanup: releasing the first source", Operation::Cleanup, "Source1", "Release", 1},
     {"Cleanup: releasing the second source", Operation::Cleanup, "Source2", "Release", 1},
     {"last Release: releasing the first source", Operation::LastRelease, "Source1", "Release", 1},
-    {"last Release: releasing the second source", Operation::LastRelease, "Source2", "Release",
-     1},
+    {"last Release: releasing the second source", Operation::LastRelease, "Source2", "Release", 1},
+    {"creation: naming the variable", Operation::Create, "Hub", "SetTaggedName", 1},
+    {"creation: adding the variable to the set", Operation::Create, "Hub", "AddVariable", 1},
 };
 
 class HostStructuredExceptionTest : public HostFixture {
@@ -313,7 +314,8 @@ private:
 TEST_F(HostStructuredExceptionTest, LeavesTheModuleConsistentAfterEveryHostCall) {
     for (const DWORD code : {static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), kHostCode}) {
         for (const Case& c : kCases) {
-            SCOPED_TRACE(std::string(c.what) + (code == kHostCode ? " (RaiseException)" : " (access violation)"));
+            SCOPED_TRACE(std::string(c.what) +
+                         (code == kHostCode ? " (RaiseException)" : " (access violation)"));
             const LONG doubles = liveDoubles;
             const LONG references = doubleReferences;
             const LONG hubObjects = VarHub_LiveObjects();
@@ -348,6 +350,13 @@ TEST_F(HostStructuredExceptionTest, LeavesTheModuleConsistentAfterEveryHostCall)
                     case Operation::LastRelease:
                         ExpectCaught(code, [&] { a->Release(); });
                         a = nullptr;
+                        break;
+                    case Operation::Create:
+                        ExpectCaught(code, [&] {
+                            void* created = nullptr;
+                            CComObject<CBubblePtPressure>::CreateInstance(IID_ICorrelation,
+                                                                          &created);
+                        });
                         break;
                 }
                 VarHub_SetHook(nullptr, nullptr);
