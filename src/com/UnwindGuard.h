@@ -21,8 +21,7 @@ using UnwindRestore = void (*)(void* context);
 // call, restore(context) runs once on the way, while the frames beneath are
 // still intact, before the caller's handler takes over. restore must not
 // throw.
-extern "C" HRESULT PvtCallRestoringOnUnwind(GuardedBody body, UnwindRestore restore,
-                                            void* context);
+extern "C" HRESULT PvtCallRestoringOnUnwind(GuardedBody body, UnwindRestore restore, void* context);
 
 namespace unwind_detail {
 
@@ -64,8 +63,8 @@ HRESULT RestoreOnUnwind(Body& body, Restore& restore) noexcept {
     return PvtCallRestoringOnUnwind(
         [](void* p) -> HRESULT { return static_cast<Parts*>(p)->body(); },
         [](void* p) {
-            unwind_detail::RestoreToCompletion(
-                [](void* q) { static_cast<Parts*>(q)->restore(); }, p);
+            unwind_detail::RestoreToCompletion([](void* q) { static_cast<Parts*>(q)->restore(); },
+                                               p);
         },
         &parts);
 }
@@ -76,13 +75,12 @@ HRESULT RestoreOnUnwind(Body& body, Restore& restore) noexcept {
 // the calls that count every instruction.
 template <class Call>
 HRESULT RunRestoringOnUnwind(Call& call) noexcept {
-    return PvtCallRestoringOnUnwind(
-        [](void* c) -> HRESULT { return static_cast<Call*>(c)->Run(); },
-        [](void* c) {
-            unwind_detail::RestoreToCompletion(
-                [](void* q) { static_cast<Call*>(q)->Restore(); }, c);
-        },
-        &call);
+    return PvtCallRestoringOnUnwind([](void* c) -> HRESULT { return static_cast<Call*>(c)->Run(); },
+                                    [](void* c) {
+                                        unwind_detail::RestoreToCompletion(
+                                            [](void* q) { static_cast<Call*>(q)->Restore(); }, c);
+                                    },
+                                    &call);
 }
 
 }  // namespace pvt

@@ -68,8 +68,9 @@ STDMETHODIMP CCorrelation::Connect(IUnknown* sourceObject, LONG itemKey, LONG* c
     CallScope call(*this);
     ConnectObjects held;
     auto connect = [&]() noexcept {
-        return ComBoundary(
-            [&] { return ConnectSource(sourceObject, itemKey, connectionId, connectionSet, held); });
+        return ComBoundary([&] {
+            return ConnectSource(sourceObject, itemKey, connectionId, connectionSet, held);
+        });
     };
     auto restore = [&]() noexcept {
         held.ReleaseAll();
@@ -137,7 +138,9 @@ STDMETHODIMP CCorrelation::Disconnect(LONG connectionId) {
     if (position == connections.size()) return E_NO_SUCH_CONNECTION;
     CallScope call(*this);
     std::unique_ptr<CConnectionInfo> removed;
-    auto remove = [&]() noexcept { return ComBoundary([&] { return RemoveConnection(position, removed); }); };
+    auto remove = [&]() noexcept {
+        return ComBoundary([&] { return RemoveConnection(position, removed); });
+    };
     auto restore = [&]() noexcept {
         if (removed) removed->ReleaseHostObjects();
         removed.reset();

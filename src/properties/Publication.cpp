@@ -39,8 +39,7 @@ HRESULT QueryAndLetGo(HostPtr<IUnknown>& object, HostPtr<T>& into) {
 // E_FAIL when releasing the object the item gave throws.
 HRESULT GetItemFluid(PublicationObjects& objects) {
     ISourceItem* const item = objects.item.Get();
-    const HRESULT hr =
-        Receive(objects.given, [&](IUnknown** out) { return item->GetFluid(out); });
+    const HRESULT hr = Receive(objects.given, [&](IUnknown** out) { return item->GetFluid(out); });
     if (FAILED(hr)) return hr;
     return QueryAndLetGo(objects.given, objects.fluid);
 }
@@ -82,8 +81,8 @@ HRESULT Publish(PublicationObjects& objects, PublicationTurn& turn, IConnectionS
 }  // namespace
 
 HRESULT PublishPhaseValues(PublicationTurn& turn, PublicationObjects& objects,
-                           IConnectionSource* source, LONG itemKey,
-                           IHostVariableSet* connectionSet, Publication publication, int slot) {
+                           IConnectionSource* source, LONG itemKey, IHostVariableSet* connectionSet,
+                           Publication publication, int slot) {
     HRESULT hr;
     try {
         hr = Publish(objects, turn, source, itemKey, connectionSet, publication, slot);

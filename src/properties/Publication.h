@@ -53,8 +53,8 @@ private:
 // is released, and the turn unbound, on every path. A host Release that
 // throws gives E_FAIL.
 HRESULT PublishPhaseValues(PublicationTurn& turn, PublicationObjects& objects,
-                           IConnectionSource* source, LONG itemKey,
-                           IHostVariableSet* connectionSet, Publication publication, int slot);
+                           IConnectionSource* source, LONG itemKey, IHostVariableSet* connectionSet,
+                           Publication publication, int slot);
 
 // The reads and writes of each kind of publication, on a bound turn.
 void WriteCommon(IHostVariable* variable, PublicationTurn& turn, int slot);

@@ -103,8 +103,8 @@ LONG Win32Registry::EnumerateSubkey(HKEY key, DWORD index, std::wstring& name) {
     std::vector<wchar_t> buffer(256);
     for (;;) {
         DWORD length = static_cast<DWORD>(buffer.size());
-        const LONG result =
-            RegEnumKeyExW(Resolve(key), index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG result = RegEnumKeyExW(Resolve(key), index, buffer.data(), &length, nullptr,
+                                          nullptr, nullptr, nullptr);
         if (result == ERROR_MORE_DATA) {
             buffer.resize(buffer.size() * 2);
             continue;
@@ -116,8 +116,8 @@ LONG Win32Registry::EnumerateSubkey(HKEY key, DWORD index, std::wstring& name) {
 
 LONG Win32Registry::CountSubkeys(HKEY key, DWORD& count) {
     count = 0;
-    return RegQueryInfoKeyW(Resolve(key), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                            nullptr, nullptr, nullptr, nullptr);
+    return RegQueryInfoKeyW(Resolve(key), nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 void Win32Registry::CloseKey(HKEY key) {
