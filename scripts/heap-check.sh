@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the unit, server and hardening
+# Installs what is missing, builds, and runs the unit, server, hardening and unwind
 # tests once more with Wine's heap checking on (WINEDEBUG=warn+heap). Fails
 # when a test fails or when Wine reports any heap error (a double free, a
 # write past a block, a free of memory the heap never gave out).
@@ -16,7 +16,7 @@ trap 'build/mingw/wine-run.sh --server-stop >/dev/null 2>&1 || true' EXIT
 
 log=build/mingw/heap-check.log
 status=0
-WINEDEBUG=warn+heap ctest --preset mingw -R '^(unit|server|hardening)$' -V >"$log" 2>&1 || status=$?
+WINEDEBUG=warn+heap ctest --preset mingw -R '^(unit|server|hardening|unwind)$' -V >"$log" 2>&1 || status=$?
 if grep -E ':heap:' "$log"; then
   echo "heap check: Wine reported heap errors (whole output in $log)"
   exit 1

@@ -5,6 +5,7 @@
 
 #include "com/ComModule.h"
 #include "com/ErrorBoundary.h"
+#include "com/UnwindGuard.h"
 
 #include <windows.h>
 #include <unknwn.h>
@@ -14,6 +15,32 @@ namespace pvt {
 // Set by a wrapper's destruction so that reference changes made during the
 // clean-up cannot start a second destruction.
 inline constexpr LONG kDestructionSentinel = -(2147483647L / 2);
+
+// A wrapper's destruction: cleanup (the host objects let go) first, then
+// the delete, whose own clean-up then finds nothing left; the module stays
+// locked meanwhile, so that it never looks unloadable while destruction
+// runs. Should a host's structured exception interrupt the cleanup and
+// unwind out of the destruction, the object is deleted and the lock
+// released all the same as it passes (the cleanup, restoring itself, has let
+// go of the rest by then).
+template <class Object, class Cleanup>
+void DestroyWrapper(Object& object, Cleanup&& cleanup) noexcept {
+    Module().Lock();
+    auto releaseAll = [&]() noexcept {
+        cleanup();
+        return S_OK;
+    };
+    bool deleted = false;
+    auto finish = [&]() noexcept {
+        if (deleted) return;
+        deleted = true;
+        delete &object;
+        Module().Unlock();
+    };
+    RestoreOnUnwind(releaseAll, finish);
+    delete &object;
+    Module().Unlock();
+}
 
 struct CComSingleThreadModel {
     static LONG Increment(LONG* value) { return ++*value; }
@@ -76,10 +103,8 @@ public:
     }
 
     void DestroyObject() noexcept override {
-        // Keeps the module from looking unloadable while destruction runs.
-        Module().Lock();
-        delete this;
-        Module().Unlock();
+        this->refSlot_.count = kDestructionSentinel;
+        DestroyWrapper(*this, [this]() noexcept { this->T::Cleanup(); });
     }
 
     // Allocates, constructs and completes an object, then queries it for iid.
@@ -98,10 +123,23 @@ public:
 
 private:
     HRESULT Complete(REFIID iid, void** object) {
-        this->InternalAddRef();
-        HRESULT hr = this->CompleteConstruction();
-        this->InternalRelease();
-        if (SUCCEEDED(hr)) hr = this->InternalQueryInterface(iid, object);
+        auto complete = [&]() noexcept {
+            this->InternalAddRef();
+            HRESULT hr = this->CompleteConstruction();
+            this->InternalRelease();
+            if (SUCCEEDED(hr)) hr = this->InternalQueryInterface(iid, object);
+            return hr;
+        };
+        // A host's structured exception from the construction's host calls:
+        // the object and what it has created go as the exception passes.
+        bool deleted = false;
+        auto discard = [&]() noexcept {
+            this->T::Cleanup();
+            if (deleted) return;
+            deleted = true;
+            delete this;
+        };
+        const HRESULT hr = RestoreOnUnwind(complete, discard);
         if (FAILED(hr)) delete this;
         return SUCCEEDED(hr) ? S_OK : hr;
     }
@@ -169,9 +207,8 @@ public:
     }
 
     void DestroyObject() noexcept {
-        Module().Lock();
-        delete this;
-        Module().Unlock();
+        refCount_ = kDestructionSentinel;
+        DestroyWrapper(*this, [this]() noexcept { contained_.T::Cleanup(); });
     }
 
     // Allocates, constructs and completes an aggregate of T for outer, then
@@ -185,7 +222,16 @@ public:
             return S_OK;
         });
         if (FAILED(hr)) return hr;
-        hr = created->contained_.CompleteConstruction();
+        auto complete = [&]() noexcept { return created->contained_.CompleteConstruction(); };
+        // As for the standalone form.
+        bool deleted = false;
+        auto discard = [&]() noexcept {
+            created->contained_.T::Cleanup();
+            if (deleted) return;
+            deleted = true;
+            delete created;
+        };
+        hr = RestoreOnUnwind(complete, discard);
         if (SUCCEEDED(hr)) hr = created->QueryInterface(iid, object);
         if (FAILED(hr)) {
             delete created;

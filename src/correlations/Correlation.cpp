@@ -1,6 +1,7 @@
 #include "correlations/Correlation.h"
 
 #include "com/ErrorBoundary.h"
+#include "com/UnwindGuard.h"
 #include "host/HostObjects.h"
 #include "host/PhaseValuesName.h"
 #include "host/VariableDefinition.h"
@@ -53,26 +54,51 @@ CCorrelation::CCorrelation(const CorrelationRow& row, CComTypeInfoHolder& ownTyp
     displayName = row.displayName;
 }
 
-CCorrelation::~CCorrelation() { ReleaseHostObjectsAndRecords(); }
+CCorrelation::~CCorrelation() {
+    std::unique_ptr<CConnectionInfo> releasing;
+    ReleaseHostObjectsAndRecords(releasing);
+}
 
 LONG CCorrelation::Cleanup() noexcept {
     CallScope call(*this);
-    ReleaseHostObjectsAndRecords();
+    std::unique_ptr<CConnectionInfo> releasing;
+    auto releaseAll = [&]() noexcept {
+        ReleaseHostObjectsAndRecords(releasing);
+        return S_OK;
+    };
+    // After a host's structured exception: the rest of the releases, then
+    // the end of the call.
+    auto restore = [&]() noexcept {
+        ReleaseHostObjectsAndRecords(releasing);
+        call.End();
+    };
+    RestoreOnUnwind(releaseAll, restore);
     return 0;
 }
 
 // A Release that throws does not stop the rest. The records are taken out
 // one at a time by position, so that a release which calls back into this
-// object (Connect, Disconnect) finds a list it can use.
-void CCorrelation::ReleaseHostObjectsAndRecords() noexcept {
+// object (Connect, Disconnect) finds a list it can use. Every holder is
+// cleared before its Release, so a run that a host's structured exception
+// interrupted is finished by running it again.
+void CCorrelation::ReleaseHostObjectsAndRecords(
+    std::unique_ptr<CConnectionInfo>& releasing) noexcept {
+    if (releasing) {
+        releasing->ReleaseHostObjects();
+        releasing.reset();
+    }
     exposedSet.Reset();
     templateSet.Reset();
     phaseVariable.Reset();
     for (std::size_t i = 0; i < connections.size(); ++i) {
-        std::unique_ptr<CConnectionInfo> record = std::move(connections[i]);
-        if (record && record.get() == publishing_) {
-            retired_ = std::move(record);  // still in use; goes when the publication ends
+        releasing = std::move(connections[i]);
+        if (!releasing) continue;
+        if (releasing.get() == publishing_) {
+            retired_ = std::move(releasing);  // still in use; goes when the publication ends
+            continue;
         }
+        releasing->ReleaseHostObjects();
+        releasing.reset();
     }
     connections.clear();  // keeps the storage
 }

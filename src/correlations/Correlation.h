@@ -9,6 +9,7 @@
 #include "host/HostInterfaces.h"
 #include "host/HostPtr.h"
 #include "properties/PropertyCalculator.h"
+#include "properties/Publication.h"
 
 #include "HostCorrelation.h"
 
@@ -117,29 +118,52 @@ private:
     class CallScope {
     public:
         explicit CallScope(CCorrelation& self) : self_(self) { ++self_.callDepth_; }
-        ~CallScope() {
+        ~CallScope() { End(); }
+        CallScope(const CallScope&) = delete;
+        CallScope& operator=(const CallScope&) = delete;
+
+        // What the scope's end does, for a caller that cannot wait for it
+        // (the object may be gone afterwards).
+        void End() noexcept {
+            if (!open_) return;
+            open_ = false;
             if (--self_.callDepth_ == 0 && self_.destructionDeferred_) {
                 self_.destructionDeferred_ = false;
                 self_.DestroyObject();
             }
         }
-        CallScope(const CallScope&) = delete;
-        CallScope& operator=(const CallScope&) = delete;
 
     private:
         CCorrelation& self_;
+        bool open_ = true;
     };
 
     HRESULT CompleteConstructionSteps();
-    void ReleaseHostObjectsAndRecords() noexcept;
+    // Lets go of the host objects and the records, the record in hand kept
+    // in releasing until it is released, so that an interrupted run can be
+    // finished by running it again with the same holder.
+    void ReleaseHostObjectsAndRecords(std::unique_ptr<CConnectionInfo>& releasing) noexcept;
     // Position of the record with id, or connections.size().
     std::size_t FindConnection(LONG connectionId) const;
     // Makes room for one more record; may throw std::bad_alloc.
     void ReserveConnection();
+    // What a Connect under way holds: the reference added to the source
+    // object for its query, and the source and set obtained.
+    struct ConnectObjects {
+        IUnknown* addedTo = nullptr;
+        HostPtr<IConnectionSource> source;
+        HostPtr<IHostVariableSet> clone;
+        void ReleaseAll() noexcept;
+    };
     HRESULT ConnectSource(IUnknown* sourceObject, LONG itemKey, LONG* connectionId,
-                          IUnknown** connectionSet);
-    HRESULT RemoveConnection(std::size_t position);
-    HRESULT CalculateConnection(PublicationTurn& turn, CConnectionInfo& record);
+                          IUnknown** connectionSet, ConnectObjects& held);
+    HRESULT RemoveConnection(std::size_t position, std::unique_ptr<CConnectionInfo>& removed);
+    struct CalculateCall;
+    HRESULT CalculateConnection(PublicationTurn& turn, PublicationObjects& objects,
+                                CConnectionInfo& record);
+    // Ends the publication of a record: one set aside meanwhile is released
+    // now. False when a Release threw.
+    bool EndPublishing() noexcept;
 
     const CorrelationRow& row_;
     CComTypeInfoHolder& ownTypeInfo_;

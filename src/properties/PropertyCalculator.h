@@ -94,11 +94,7 @@ public:
     PublicationTurn()
         : calculator_(CPropertyCalculator::Instance()),
           acquired_(!calculator_.busy_.exchange(true, std::memory_order_acquire)) {}
-    ~PublicationTurn() {
-        if (!acquired_) return;
-        Unbind();
-        calculator_.busy_.store(false, std::memory_order_release);
-    }
+    ~PublicationTurn() { End(); }
     PublicationTurn(const PublicationTurn&) = delete;
     PublicationTurn& operator=(const PublicationTurn&) = delete;
 
@@ -113,6 +109,14 @@ public:
     bool Unbind() noexcept {
         calculator_.holdFlag = 0;
         return calculator_.boundFluid == nullptr || calculator_.DetachFluid();
+    }
+
+    // What the turn's end does, for a caller that cannot wait for it.
+    void End() noexcept {
+        if (!acquired_) return;
+        Unbind();
+        acquired_ = false;
+        calculator_.busy_.store(false, std::memory_order_release);
     }
 
     // The reads after Hold use the block the first read fetched.

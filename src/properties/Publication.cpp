@@ -7,33 +7,6 @@ namespace pvt {
 
 namespace {
 
-// What one publication obtains from the host. Everything is let go in one
-// order on every path, exceptions included: the variable, the turn's
-// binding of the fluid (clearing the hold flag), the fluid, the item.
-class PublicationObjects {
-public:
-    explicit PublicationObjects(PublicationTurn& turn) : turn_(turn) {}
-    ~PublicationObjects() { ReleaseAll(); }
-    PublicationObjects(const PublicationObjects&) = delete;
-    PublicationObjects& operator=(const PublicationObjects&) = delete;
-
-    // False when a host Release threw; every other release is made anyway.
-    bool ReleaseAll() noexcept {
-        bool released = variable.Reset();
-        if (!turn_.Unbind()) released = false;
-        if (!fluid.Reset()) released = false;
-        if (!item.Reset()) released = false;
-        return released;
-    }
-
-    HostPtr<ISourceItem> item;
-    HostPtr<IFluidPropertySource> fluid;
-    HostPtr<IHostVariable> variable;
-
-private:
-    PublicationTurn& turn_;
-};
-
 void WriteValues(IHostVariable* variable, PublicationTurn& turn, Publication publication,
                  int slot) {
     switch (publication) {
@@ -49,27 +22,37 @@ void WriteValues(IHostVariable* variable, PublicationTurn& turn, Publication pub
     WriteCommon(variable, turn, slot);
 }
 
-// The fluid of item as IFluidPropertySource, into fluid; E_FAIL when
-// releasing the object the item gave throws.
-HRESULT GetItemFluid(ISourceItem* item, HostPtr<IFluidPropertySource>& fluid) {
-    HostPtr<IUnknown> fluidObject;
-    const HRESULT hr = Receive(fluidObject, [&](IUnknown** out) { return item->GetFluid(out); });
-    if (FAILED(hr)) return hr;
-    if (fluidObject) QueryHostObject(fluidObject.Get(), fluid);
-    return fluidObject.Reset() ? S_OK : E_FAIL;
+// object queried for T into into; object is let go right after, also
+// when the query throws. E_FAIL when releasing it throws.
+template <class T>
+HRESULT QueryAndLetGo(HostPtr<IUnknown>& object, HostPtr<T>& into) {
+    try {
+        if (object) QueryHostObject(object.Get(), into);
+    } catch (...) {
+        object.Reset();
+        throw;
+    }
+    return object.Reset() ? S_OK : E_FAIL;
 }
 
-// "Phase_Values" of connectionSet as IHostVariable, into variable (left
-// empty when the set has no such variable).
-HRESULT FindPhaseValues(IHostVariableSet* connectionSet, HostPtr<IHostVariable>& variable) {
-    HostPtr<IUnknown> found;
-    if (FAILED(Receive(found, [&](IUnknown** out) {
+// The fluid of the item as IFluidPropertySource, into objects.fluid;
+// E_FAIL when releasing the object the item gave throws.
+HRESULT GetItemFluid(PublicationObjects& objects) {
+    ISourceItem* const item = objects.item.Get();
+    const HRESULT hr = Receive(objects.given, [&](IUnknown** out) { return item->GetFluid(out); });
+    if (FAILED(hr)) return hr;
+    return QueryAndLetGo(objects.given, objects.fluid);
+}
+
+// "Phase_Values" of connectionSet as IHostVariable, into objects.variable
+// (left empty when the set has no such variable).
+HRESULT FindPhaseValues(IHostVariableSet* connectionSet, PublicationObjects& objects) {
+    if (FAILED(Receive(objects.given, [&](IUnknown** out) {
             return connectionSet->FindVariable(kPhaseValuesName.text(), out);
         }))) {
         return E_FAIL;
     }
-    if (found) QueryHostObject(found.Get(), variable);
-    return found.Reset() ? S_OK : E_FAIL;
+    return FAILED(QueryAndLetGo(objects.given, objects.variable)) ? E_FAIL : S_OK;
 }
 
 HRESULT Publish(PublicationObjects& objects, PublicationTurn& turn, IConnectionSource* source,
@@ -83,12 +66,12 @@ HRESULT Publish(PublicationObjects& objects, PublicationTurn& turn, IConnectionS
     if (FAILED(objects.item->IsReady(&ready))) ready = 1;
     if (ready == 0) return S_OK;
 
-    hr = GetItemFluid(objects.item.Get(), objects.fluid);
+    hr = GetItemFluid(objects);
     if (FAILED(hr)) return hr;
     if (connectionSet == nullptr || !objects.fluid) return E_FAIL;
 
     turn.Bind(objects.fluid.Get());
-    if (FAILED(FindPhaseValues(connectionSet, objects.variable))) return E_FAIL;
+    if (FAILED(FindPhaseValues(connectionSet, objects))) return E_FAIL;
     if (!objects.variable) return S_OK;  // nothing to write into
 
     WriteValues(objects.variable.Get(), turn, publication, slot);
@@ -97,10 +80,16 @@ HRESULT Publish(PublicationObjects& objects, PublicationTurn& turn, IConnectionS
 
 }  // namespace
 
-HRESULT PublishPhaseValues(PublicationTurn& turn, IConnectionSource* source, LONG itemKey,
-                           IHostVariableSet* connectionSet, Publication publication, int slot) {
-    PublicationObjects objects(turn);
-    const HRESULT hr = Publish(objects, turn, source, itemKey, connectionSet, publication, slot);
+HRESULT PublishPhaseValues(PublicationTurn& turn, PublicationObjects& objects,
+                           IConnectionSource* source, LONG itemKey, IHostVariableSet* connectionSet,
+                           Publication publication, int slot) {
+    HRESULT hr;
+    try {
+        hr = Publish(objects, turn, source, itemKey, connectionSet, publication, slot);
+    } catch (...) {
+        objects.ReleaseAll();  // before the exception reaches the caller's boundary
+        throw;
+    }
     return objects.ReleaseAll() ? hr : E_FAIL;
 }
 

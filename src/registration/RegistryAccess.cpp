@@ -71,12 +71,12 @@ const wchar_t* ValueNameOrNull(const std::wstring& valueName) {
 
 LONG Win32Registry::OpenKey(HKEY parent, const std::wstring& name, KeyAccess access, HKEY& key) {
     key = nullptr;
-    return RegOpenKeyExW(parent, name.c_str(), 0, SamFor(access), &key);
+    return RegOpenKeyExW(Resolve(parent), name.c_str(), 0, SamFor(access), &key);
 }
 
 LONG Win32Registry::CreateKey(HKEY parent, const std::wstring& name, HKEY& key) {
     key = nullptr;
-    return RegCreateKeyExW(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    return RegCreateKeyExW(Resolve(parent), name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                            KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
 }
 
@@ -85,16 +85,16 @@ LONG Win32Registry::SetStringValue(HKEY key, const std::wstring& valueName,
     // The stored size counts the terminating NUL, as REG_SZ data should.
     const std::size_t bytes = (value.size() + 1) * sizeof(wchar_t);
     if (bytes > MAXDWORD) return ERROR_INVALID_PARAMETER;
-    return RegSetValueExW(key, ValueNameOrNull(valueName), 0, REG_SZ,
+    return RegSetValueExW(Resolve(key), ValueNameOrNull(valueName), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(bytes));
 }
 
 LONG Win32Registry::DeleteValue(HKEY key, const std::wstring& valueName) {
-    return RegDeleteValueW(key, ValueNameOrNull(valueName));
+    return RegDeleteValueW(Resolve(key), ValueNameOrNull(valueName));
 }
 
 LONG Win32Registry::DeleteKey(HKEY parent, const std::wstring& name) {
-    return RegDeleteKeyW(parent, name.c_str());
+    return RegDeleteKeyW(Resolve(parent), name.c_str());
 }
 
 LONG Win32Registry::EnumerateSubkey(HKEY key, DWORD index, std::wstring& name) {
@@ -103,8 +103,8 @@ LONG Win32Registry::EnumerateSubkey(HKEY key, DWORD index, std::wstring& name) {
     std::vector<wchar_t> buffer(256);
     for (;;) {
         DWORD length = static_cast<DWORD>(buffer.size());
-        const LONG result =
-            RegEnumKeyExW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG result = RegEnumKeyExW(Resolve(key), index, buffer.data(), &length, nullptr,
+                                          nullptr, nullptr, nullptr);
         if (result == ERROR_MORE_DATA) {
             buffer.resize(buffer.size() * 2);
             continue;
@@ -116,8 +116,8 @@ LONG Win32Registry::EnumerateSubkey(HKEY key, DWORD index, std::wstring& name) {
 
 LONG Win32Registry::CountSubkeys(HKEY key, DWORD& count) {
     count = 0;
-    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                            nullptr, nullptr, nullptr, nullptr);
+    return RegQueryInfoKeyW(Resolve(key), nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 void Win32Registry::CloseKey(HKEY key) {

@@ -78,9 +78,15 @@ private:
 // ERROR_FILE_NOT_FOUND when the key does not exist.
 LONG DeleteSubtree(RegistryAccess& registry, HKEY parent, const std::wstring& name);
 
-// The platform's registry, through the wide registry functions.
+// The platform's registry, through the wide registry functions. The handle
+// HKEY_CLASSES_ROOT stands for classesRoot: the platform's classes root by
+// default, or an open key of the caller's (which stays the caller's to
+// close), so that scripts written for HKEY_CLASSES_ROOT can write beneath
+// another key without remapping the predefined key for the whole process.
 class Win32Registry final : public RegistryAccess {
 public:
+    explicit Win32Registry(HKEY classesRoot = HKEY_CLASSES_ROOT) : classesRoot_(classesRoot) {}
+
     LONG OpenKey(HKEY parent, const std::wstring& name, KeyAccess access, HKEY& key) override;
     LONG CreateKey(HKEY parent, const std::wstring& name, HKEY& key) override;
     LONG SetStringValue(HKEY key, const std::wstring& valueName,
@@ -90,6 +96,11 @@ public:
     LONG EnumerateSubkey(HKEY key, DWORD index, std::wstring& name) override;
     LONG CountSubkeys(HKEY key, DWORD& count) override;
     void CloseKey(HKEY key) override;
+
+private:
+    HKEY Resolve(HKEY key) const { return key == HKEY_CLASSES_ROOT ? classesRoot_ : key; }
+
+    HKEY classesRoot_;
 };
 
 }  // namespace pvt

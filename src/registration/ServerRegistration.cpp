@@ -268,8 +268,8 @@ void TakeBackRegistration(const ClassTableEntry* classTable) {
 // Registering beneath a classes root of its own creates the keys CLSID,
 // TypeLib and Interface there when they are missing, and unregistering
 // leaves them (the scripts never remove the machine's); beneath such a root
-// they are removed again once they have no subkeys left. Runs while the
-// root is mapped, through the registry the scripts write to.
+// they are removed again once they have no subkeys left. Runs through the
+// registry the scripts write to, beneath the same root.
 void RemoveEmptyCommonKeys() {
     RegistryAccess& registry = ActiveRegistry();
     for (const wchar_t* name : {L"CLSID", L"TypeLib", L"Interface"}) {
@@ -289,30 +289,37 @@ void RemoveEmptyCommonKeys() {
 // The current user's classes, beneath HKEY_CURRENT_USER.
 constexpr wchar_t kUserClassesKey[] = L"Software\\Classes";
 
-// Maps HKEY_CLASSES_ROOT onto a key of the caller's for this process, and
-// back onto the platform's own classes root when it goes out of scope.
-class MappedClassesRoot {
+// One registration at a time: the classes root that the scripts write
+// beneath belongs to the registration under way.
+SRWLOCK registrationLock = SRWLOCK_INIT;
+RegistryAccess* rootedRegistry = nullptr;
+
+// Brackets one registration. With a classes root of its own, the registry
+// the scripts write through takes HKEY_CLASSES_ROOT for that key: nothing
+// else in the process, the predefined key included, sees a difference.
+class RegistrationScope {
 public:
-    explicit MappedClassesRoot(HKEY classesRoot) {
-        const LONG result = RegOverridePredefKey(HKEY_CLASSES_ROOT, classesRoot);
-        result_ = result == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(result);
+    explicit RegistrationScope(HKEY classesRoot) : registry_(classesRoot) {
+        AcquireSRWLockExclusive(&registrationLock);
+        if (classesRoot != nullptr) rootedRegistry = &registry_;
     }
-    ~MappedClassesRoot() {
-        if (SUCCEEDED(result_)) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    ~RegistrationScope() {
+        rootedRegistry = nullptr;
+        ReleaseSRWLockExclusive(&registrationLock);
     }
-    MappedClassesRoot(const MappedClassesRoot&) = delete;
-    MappedClassesRoot& operator=(const MappedClassesRoot&) = delete;
-    HRESULT Result() const { return result_; }
+    RegistrationScope(const RegistrationScope&) = delete;
+    RegistrationScope& operator=(const RegistrationScope&) = delete;
 
 private:
-    HRESULT result_;
+    Win32Registry registry_;
 };
 
 }  // namespace
 
 RegistryAccess& ActiveRegistry() {
     static Win32Registry real;
-    return activeRegistry != nullptr ? *activeRegistry : real;
+    if (activeRegistry != nullptr) return *activeRegistry;
+    return rootedRegistry != nullptr ? *rootedRegistry : real;
 }
 
 void SetActiveRegistry(RegistryAccess* registry) { activeRegistry = registry; }
@@ -358,9 +365,8 @@ HRESULT UnregisterTypeLibrary() {
 }
 
 HRESULT RegisterServer(const ClassTableEntry* classTable, HKEY classesRoot) {
+    const RegistrationScope scope(classesRoot);
     if (classesRoot == nullptr) return RegisterEverything(classTable);
-    MappedClassesRoot mapped(classesRoot);
-    if (FAILED(mapped.Result())) return mapped.Result();
     HRESULT hr = RunClassScripts(classTable, true);
     if (SUCCEEDED(hr)) hr = RunTypeLibraryScript(true);
     // Take back what the classes before the failing one (or all of them,
@@ -373,9 +379,8 @@ HRESULT RegisterServer(const ClassTableEntry* classTable, HKEY classesRoot) {
 }
 
 HRESULT UnregisterServer(const ClassTableEntry* classTable, HKEY classesRoot) {
+    const RegistrationScope scope(classesRoot);
     if (classesRoot == nullptr) return UnregisterEverything(classTable);
-    MappedClassesRoot mapped(classesRoot);
-    if (FAILED(mapped.Result())) return mapped.Result();
     HRESULT hr = RunClassScripts(classTable, false);
     if (SUCCEEDED(hr)) hr = RunTypeLibraryScript(false);
     RemoveEmptyCommonKeys();

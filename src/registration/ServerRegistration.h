@@ -25,15 +25,16 @@ HRESULT UnregisterTypeLibrary();
 
 // DllRegisterServer and DllUnregisterServer: every class of classTable (up
 // to its end marker) in order, stopping at the first failure, then the type
-// library.
+// library. Registrations run one at a time in the process.
 //
-// With a classes root, HKEY_CLASSES_ROOT is mapped onto that key for this
-// process while the scripts run, so that the same scripts write beneath it;
-// the mapping is undone before returning. The type library's keys (its
+// With a classes root, the scripts' HKEY_CLASSES_ROOT stands for that key:
+// the registry they write through resolves it there, and no predefined key
+// is remapped, so that the rest of the process (another thread, or a
+// mapping the caller made) is untouched. The type library's keys (its
 // version key and the Interface keys of its interfaces, as the platform's
 // RegisterTypeLib writes them) are then written and removed through the
 // registrar too, since the platform's type library functions may also write
-// to the machine's classes whatever the mapping. A registration under
+// to the machine's classes whatever the root. A registration under
 // a classes root of its own that fails is then undone completely, so that
 // none of it stays behind; the failure is returned. Beneath such a root,
 // unregistering also removes the keys CLSID, TypeLib and Interface once
