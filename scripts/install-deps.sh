@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build and the tests need.
-# Idempotent: packages already present are left alone, and apt is not
-# touched at all when nothing is missing.
+# Installs the Debian packages that the build and the tests need, and the
+# ones named as arguments (scripts/coverage.sh asks for lcov,
+# scripts/static-analysis.sh for clang-tidy). Idempotent: packages already
+# present are left alone, and apt is not touched at all when nothing is
+# missing.
 set -euo pipefail
 
 packages=(
@@ -18,6 +20,7 @@ packages=(
   python3-matplotlib
   openssl
   osslsigncode
+  "$@"
 )
 
 missing=()

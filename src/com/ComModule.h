@@ -90,8 +90,8 @@ private:
     LONG serverLocks_ = 0;
     ClassTableEntry* classTable_ = nullptr;
     GUID typeLibraryId_ = {};
-    CRITICAL_SECTION classTableLock_;
-    CRITICAL_SECTION staticDataLock_;
+    CRITICAL_SECTION classTableLock_{};  // set up by the constructor
+    CRITICAL_SECTION staticDataLock_{};
     TermNode* terminationList_ = nullptr;
     bool terminated_ = false;
 };

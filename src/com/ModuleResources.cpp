@@ -1,6 +1,7 @@
 #include "com/ModuleResources.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+// The linker's name for the image's own header, in MSVC and MinGW alike.
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // NOLINT(bugprone-reserved-identifier)
 
 namespace pvt {
 

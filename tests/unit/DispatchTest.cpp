@@ -93,5 +93,50 @@ TEST_F(DispatchTest, FailsUntilTheHostLibraryIsRegisteredThenAnswers) {
     EXPECT_EQ(S_OK, UnRegisterTypeLib(LIBID_HostCorrelationLib, 1, 0, 0, SYS_WIN64));
 }
 
+// Memory running out while the type information loads (the member names,
+// the shut-down entry): the call fails with E_OUTOFMEMORY and leaves the
+// holder empty, and a later call loads it from the start. Each allocation of
+// the load fails once in turn, on a holder of its own: the correlations'
+// holders stay as the test above leaves them. Static, because a loaded
+// holder stays registered for the module's shut-down.
+using TypeInfoLoadTest = HostFixture;
+
+TEST_F(TypeInfoLoadTest, RunningOutOfMemoryFailsTheCallAndTheNextOneLoadsAgain) {
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(S_OK, LoadTypeLibEx(BesideExecutable(L"HostCorrelation.tlb").c_str(),
+                                  REGKIND_REGISTER, &library));
+    library->Release();
+    static CComTypeInfoHolder holder(LIBID_HostCorrelationLib, IID_ICorrelation);
+    ASSERT_FALSE(holder.Loaded());
+
+    // Spelled as the type information spells it (answered from the names
+    // loaded with it), and in other case (answered by the type information).
+    LPOLESTR exact = const_cast<LPOLESTR>(L"GetDisplayName");
+    LPOLESTR otherCase = const_cast<LPOLESTR>(L"getdisplayname");
+    long failures = 0;
+    HRESULT hr = E_OUTOFMEMORY;
+    for (long n = 1; hr == E_OUTOFMEMORY && n < 1000; ++n) {
+        DISPID id = 0;
+        {
+            ScopedAllocationFailure failure(n);
+            hr = holder.GetIDsOfNames(&exact, 1, 0, &id);
+        }
+        if (hr == E_OUTOFMEMORY) {
+            ++failures;
+            EXPECT_FALSE(holder.Loaded()) << "allocation " << n;
+        }
+    }
+    EXPECT_GT(failures, 0) << "the load allocates: some allocation must have failed";
+    ASSERT_EQ(S_OK, hr);
+    ASSERT_TRUE(holder.Loaded());
+    DISPID exactId = -1;
+    DISPID otherCaseId = -2;
+    EXPECT_EQ(S_OK, holder.GetIDsOfNames(&exact, 1, 0, &exactId));
+    EXPECT_EQ(S_OK, holder.GetIDsOfNames(&otherCase, 1, 0, &otherCaseId));
+    EXPECT_EQ(exactId, otherCaseId);
+
+    EXPECT_EQ(S_OK, UnRegisterTypeLib(LIBID_HostCorrelationLib, 1, 0, 0, SYS_WIN64));
+}
+
 }  // namespace
 }  // namespace pvt::test

@@ -627,6 +627,18 @@ TEST(ModuleReplacementsTest, ComeFromTheModuleFilePath) {
     EXPECT_EQ(expected, *replacements.Find(L"Module"));
 }
 
+// A name set again, in any case, keeps one entry with the newest value; a
+// second entry would leave the first value in force.
+TEST(ModuleReplacementsTest, SettingANameAgainInAnyCaseReplacesItsValue) {
+    Replacements replacements = MakeModuleReplacements(kModulePath);
+    const std::size_t size = replacements.Size();
+    replacements.Set(L"MODULE", L"D:\\other.dll");
+    EXPECT_EQ(size, replacements.Size());
+    std::wstring expanded;
+    ASSERT_EQ(S_OK, ExpandReplacements(L"%Module%", replacements, expanded));
+    EXPECT_EQ(L"D:\\other.dll", expanded);
+}
+
 TEST(ModuleReplacementsTest, AnUnknownModuleGivesThePlatformError) {
     Replacements replacements;
     const HRESULT hr = GetModuleReplacements(
