@@ -35,7 +35,7 @@ export GCOV_PREFIX=Z:
 "$build/wine-run.sh" --server-start
 trap '"$build/wine-run.sh" --server-stop >/dev/null 2>&1 || true' EXIT
 
-heap_tests='^(unit|server|hardening)$'
+heap_tests='^(unit|server|hardening|unwind)$'
 heap_log=$build/coverage/heap-check.log
 rest_log=$build/coverage/tests.log
 status=0
