@@ -262,6 +262,48 @@ TEST_F(RegistrationAllocationSweepTest, RegisterServer) {
         200000, WholeRunStride());
 }
 
+// Beneath a classes root of its own the type library's keys are built as a
+// script of their own. With an empty class table only that step runs, so
+// every one of its allocations fails in turn: each failure is taken back
+// whole, the keys made for it (TypeLib, Interface) too.
+TEST_F(RegistrationAllocationSweepTest, TypeLibraryKeysBeneathAClassesRootOfItsOwn) {
+    constexpr wchar_t kScratch[] = L"Software\\PvtCorrelatorSweep";
+    RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);  // left by a failed run
+    HKEY root = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &root, nullptr));
+    const ClassTableEntry noClasses[1] = {};
+    SweepAllocations(
+        "type library keys beneath a root of its own",
+        [&] {
+            std::unique_ptr<RegistryDouble> registry;
+            std::unique_ptr<PausingRegistry> pausing;
+            {
+                ScopedAllocationPause pause;
+                registry = std::make_unique<RegistryDouble>();
+                pausing = std::make_unique<PausingRegistry>(*registry);
+            }
+            SetActiveRegistry(pausing.get());
+            const HRESULT hr = RegisterServer(noClasses, root);
+            ScopedAllocationPause pause;
+            EXPECT_EQ(0, registry->OpenHandles());
+            if (hr != S_OK) {
+                EXPECT_EQ("", registry->Dump());
+            } else {
+                EXPECT_NE(std::string::npos, registry->Dump().find("HKCR\\TypeLib\\"));
+                EXPECT_EQ(S_OK, UnregisterServer(noClasses, root));
+                EXPECT_EQ("", registry->Dump());
+            }
+            SetActiveRegistry(nullptr);
+            pausing.reset();
+            registry.reset();
+            return hr;
+        },
+        [&](long) { EXPECT_EQ(0, Module().GetLockCount()); }, [] {});
+    RegCloseKey(root);
+    RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
+}
+
 TEST_F(RegistrationAllocationSweepTest, UnregisterServer) {
     TypeLibraryRestorer restorer;
     std::string emptied;
