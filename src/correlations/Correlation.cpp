@@ -35,10 +35,9 @@ void ClassIdToText(REFCLSID classId, char* buffer, int length) {
     buffer[0] = '\0';
     LPOLESTR wide = nullptr;
     const HRESULT hr = StringFromCLSID(classId, &wide);
-    if (FAILED(hr) || wide == nullptr) {
-        assert(SUCCEEDED(hr));
-        throw std::bad_alloc();  // StringFromCLSID fails only when memory runs out
-    }
+    // StringFromCLSID fails only when the task allocator runs out: a real
+    // path (a host short of memory), not a broken invariant, so no assert.
+    if (FAILED(hr) || wide == nullptr) throw std::bad_alloc();
     const std::size_t written = std::wcstombs(buffer, wide, static_cast<std::size_t>(length));
     if (written == static_cast<std::size_t>(-1) || written >= static_cast<std::size_t>(length)) {
         buffer[0] = '\0';
