@@ -10,7 +10,7 @@ namespace pvt {
 // The fields in the order of the table's columns, which the generated rows
 // follow; the padding is 8 bytes a row.
 struct CorrelationRow {  // NOLINT(clang-analyzer-optin.performance.Padding)
-    const char* name;  // catalogue name: the class is C + name
+    const char* name;    // catalogue name: the class is C + name
     CLSID classId;
     IID interfaceId;       // the class's own dual interface
     int scriptResourceId;  // its "REGISTRY" resource

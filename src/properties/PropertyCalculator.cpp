@@ -11,7 +11,9 @@ CPropertyCalculator& CPropertyCalculator::Instance() {
     return instance;
 }
 
-CPropertyCalculator::CPropertyCalculator() : propertyBlock() { std::memset(&propertyBlock, 0, sizeof propertyBlock); }
+CPropertyCalculator::CPropertyCalculator() : propertyBlock() {
+    std::memset(&propertyBlock, 0, sizeof propertyBlock);
+}
 
 CPropertyCalculator::~CPropertyCalculator() {
     DetachFluid();  // after a shut-down, nothing is bound any more

@@ -5,6 +5,7 @@
 // calculator free), so that the next Calculate of any object publishes
 // correct values.
 #include "correlations/CorrelationClasses.h"
+#include "doubles/CountingOuter.h"
 #include "support/HostFixture.h"
 #include "support/TestAccess.h"
 #include "unwind/StructuredCatch.h"
@@ -191,7 +192,15 @@ struct Host {
     Source* source;
 };
 
-enum class Operation { Calculate, Connect, Disconnect, Cleanup, LastRelease, Create };
+enum class Operation {
+    Calculate,
+    Connect,
+    Disconnect,
+    Cleanup,
+    LastRelease,
+    Create,
+    CreateAggregated
+};
 
 struct Case {
     const char* what;
@@ -229,6 +238,8 @@ const Case kCases[] = {
     {"last Release: releasing the second source", Operation::LastRelease, "Source2", "Release", 1},
     {"creation: naming the variable", Operation::Create, "Hub", "SetTaggedName", 1},
     {"creation: adding the variable to the set", Operation::Create, "Hub", "AddVariable", 1},
+    {"aggregated creation: naming the variable", Operation::CreateAggregated, "Hub",
+     "SetTaggedName", 1},
 };
 
 class HostStructuredExceptionTest : public HostFixture {
@@ -322,6 +333,7 @@ TEST_F(HostStructuredExceptionTest, LeavesTheModuleConsistentAfterEveryHostCall)
             const LONG hubReferences = VarHub_References();
             {
                 Host host1(1), host2(2), host3(3), host4(4);
+                CountingOuter outer;
                 ICorrelation* a = NewCorrelation();
                 ICorrelation* b = NewCorrelation();
                 const LONG id1 = Connect(a, host1);
@@ -357,6 +369,14 @@ TEST_F(HostStructuredExceptionTest, LeavesTheModuleConsistentAfterEveryHostCall)
                             CComObject<CBubblePtPressure>::CreateInstance(IID_ICorrelation,
                                                                           &created);
                         });
+                        break;
+                    case Operation::CreateAggregated:
+                        ExpectCaught(code, [&] {
+                            void* created = nullptr;
+                            CComAggObject<CBubblePtPressure>::CreateInstance(&outer, IID_IUnknown,
+                                                                             &created);
+                        });
+                        EXPECT_EQ(1, outer.count) << "the outer object's references";
                         break;
                 }
                 VarHub_SetHook(nullptr, nullptr);
