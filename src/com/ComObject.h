@@ -42,6 +42,22 @@ void DestroyWrapper(Object& object, Cleanup&& cleanup) noexcept {
     Module().Unlock();
 }
 
+// Runs complete() (noexcept, returning an HRESULT) for a new object. Should
+// a host's structured exception from the construction's host calls unwind
+// out of it, cleanup() lets go of what was created and the object is
+// deleted, once, as the exception passes.
+template <class Object, class Complete, class Cleanup>
+HRESULT CompleteOrDiscard(Object* object, Complete& complete, Cleanup&& cleanup) noexcept {
+    bool deleted = false;
+    auto discard = [&]() noexcept {
+        cleanup();
+        if (deleted) return;
+        deleted = true;
+        delete object;
+    };
+    return RestoreOnUnwind(complete, discard);
+}
+
 struct CComSingleThreadModel {
     static LONG Increment(LONG* value) { return ++*value; }
     static LONG Decrement(LONG* value) { return --*value; }
@@ -130,16 +146,8 @@ private:
             if (SUCCEEDED(hr)) hr = this->InternalQueryInterface(iid, object);
             return hr;
         };
-        // A host's structured exception from the construction's host calls:
-        // the object and what it has created go as the exception passes.
-        bool deleted = false;
-        auto discard = [&]() noexcept {
-            this->T::Cleanup();
-            if (deleted) return;
-            deleted = true;
-            delete this;
-        };
-        const HRESULT hr = RestoreOnUnwind(complete, discard);
+        const HRESULT hr =
+            CompleteOrDiscard(this, complete, [this]() noexcept { this->T::Cleanup(); });
         if (FAILED(hr)) delete this;
         return SUCCEEDED(hr) ? S_OK : hr;
     }
@@ -223,15 +231,8 @@ public:
         });
         if (FAILED(hr)) return hr;
         auto complete = [&]() noexcept { return created->contained_.CompleteConstruction(); };
-        // As for the standalone form.
-        bool deleted = false;
-        auto discard = [&]() noexcept {
-            created->contained_.T::Cleanup();
-            if (deleted) return;
-            deleted = true;
-            delete created;
-        };
-        hr = RestoreOnUnwind(complete, discard);
+        hr = CompleteOrDiscard(created, complete,
+                               [created]() noexcept { created->contained_.T::Cleanup(); });
         if (SUCCEEDED(hr)) hr = created->QueryInterface(iid, object);
         if (FAILED(hr)) {
             delete created;
